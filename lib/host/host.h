@@ -80,7 +80,13 @@ struct ScsiOutcome {
 };
 
 // Storage bus types as the storage property query reports them.
-enum StorageBus : std::uint32_t { kBusUnknown = 0, kBusScsi = 1, kBusAtapi = 2, kBusAta = 3, kBusUsb = 7 };
+enum StorageBus : std::uint32_t {
+    kBusUnknown = 0,
+    kBusScsi = 1,
+    kBusAtapi = 2,
+    kBusAta = 3,
+    kBusUsb = 7
+};
 
 enum class VolumeOp { kLock, kUnlock, kDismount };
 
@@ -113,7 +119,14 @@ enum UsbControl : std::uint32_t {
     kUsbGetNodeConnectionName = 0x220414,
 };
 
-enum class RegistryType : std::uint32_t { kNone = 0, kString = 1, kExpandString = 2, kBinary = 3, kDword = 4, kMultiString = 7 };
+enum class RegistryType : std::uint32_t {
+    kNone = 0,
+    kString = 1,
+    kExpandString = 2,
+    kBinary = 3,
+    kDword = 4,
+    kMultiString = 7
+};
 
 struct RegistryValue {
     RegistryType type = RegistryType::kNone;
@@ -121,7 +134,7 @@ struct RegistryValue {
 };
 
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     // --- Files, volumes and devices -------------------------------------------------------
@@ -135,7 +148,8 @@ public:
     virtual std::optional<std::size_t> ReadAt(HostHandle file, std::uint64_t offset,
                                               std::span<std::uint8_t> data) = 0;
     // Writes all of data to a file at offset; false when not all of it was written.
-    virtual bool WriteAt(HostHandle file, std::uint64_t offset, std::span<const std::uint8_t> data) = 0;
+    virtual bool WriteAt(HostHandle file, std::uint64_t offset,
+                         std::span<const std::uint8_t> data) = 0;
     // Size of an open file in bytes, or nullopt.
     virtual std::optional<std::uint64_t> FileSize(HostHandle file) = 0;
     // Whether a plain file exists (directories do not count).
@@ -173,7 +187,8 @@ public:
     virtual std::optional<RegistryValue> ReadRegistryValue(std::u16string_view keyPath,
                                                            std::u16string_view valueName) = 0;
     // Names of a key's subkeys in enumeration order; nullopt when the key is missing.
-    virtual std::optional<std::vector<std::u16string>> RegistrySubkeys(std::u16string_view keyPath) = 0;
+    virtual std::optional<std::vector<std::u16string>> RegistrySubkeys(
+        std::u16string_view keyPath) = 0;
 
     // --- Process and system ----------------------------------------------------------------
     // GetVersionExW with the plain (276-byte) or extended (284-byte) structure.
@@ -182,8 +197,8 @@ public:
     virtual std::u16string ModuleFileName() = 0;
     // GetPrivateProfileStringW: at most maxChars - 1 characters of the value, or the default.
     virtual std::u16string ReadProfileString(std::u16string_view section, std::u16string_view key,
-                                             std::u16string_view defaultValue, std::u16string_view path,
-                                             std::size_t maxChars) = 0;
+                                             std::u16string_view defaultValue,
+                                             std::u16string_view path, std::size_t maxChars) = 0;
     // WritePrivateProfileStringW; false when the file could not be written.
     virtual bool WriteProfileString(std::u16string_view section, std::u16string_view key,
                                     std::u16string_view value, std::u16string_view path) = 0;
@@ -218,13 +233,13 @@ Host& PlatformHost();
 
 // Replaces the active host while alive (tests); restores the previous one on destruction.
 class ScopedHostOverride {
-public:
+  public:
     explicit ScopedHostOverride(Host& host);
     ~ScopedHostOverride();
     ScopedHostOverride(const ScopedHostOverride&) = delete;
     ScopedHostOverride& operator=(const ScopedHostOverride&) = delete;
 
-private:
+  private:
     Host* previous_;
 };
 

@@ -30,10 +30,16 @@ Host& PlatformHost() {
     return *platform;
 }
 
-Host& ActiveHost() { return g_override != nullptr ? *g_override : SelectActiveHost(); }
+Host& ActiveHost() {
+    return g_override != nullptr ? *g_override : SelectActiveHost();
+}
 
-ScopedHostOverride::ScopedHostOverride(Host& host) : previous_(g_override) { g_override = &host; }
+ScopedHostOverride::ScopedHostOverride(Host& host) : previous_(g_override) {
+    g_override = &host;
+}
 
-ScopedHostOverride::~ScopedHostOverride() { g_override = previous_; }
+ScopedHostOverride::~ScopedHostOverride() {
+    g_override = previous_;
+}
 
 }  // namespace kvx

@@ -1,0 +1,34 @@
+#include "frame/device_state.h"
+
+#include "frame/os_type.h"
+#include "security/wipe.h"
+
+namespace kvx {
+namespace {
+
+DeviceState& Instance() {
+    static DeviceState state = [] {
+        DeviceState s;
+        GetOsType(s);
+        return s;
+    }();
+    return state;
+}
+
+}  // namespace
+
+DeviceState& GlobalDeviceState() {
+    return Instance();
+}
+
+void ResetDeviceState() {
+    DeviceState& state = Instance();
+    if (state.drive != kInvalidHandle) {
+        state.host().Close(state.drive);
+    }
+    SecureWipe(state.sessionKey, sizeof state.sessionKey);
+    state = DeviceState{};
+    GetOsType(state);
+}
+
+}  // namespace kvx

@@ -1,0 +1,13 @@
+// Text helpers of the library: ASCII and Latin-1 texts (log keys, INQUIRY fields, numbers) as
+// UTF-16.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kvx {
+
+// One UTF-16 unit per byte.
+std::u16string Latin1ToUtf16(std::string_view text);
+
+}  // namespace kvx

@@ -1,0 +1,236 @@
+#include "transport/dispatcher.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "frame/os_type.h"
+#include "host/text.h"
+#include "transport/hub_channel.h"
+#include "transport/wrapping.h"
+
+namespace kvx {
+namespace {
+
+constexpr std::uint8_t kStatusGood = 0x00;
+constexpr std::uint8_t kStatusCheckCondition = 0x02;
+constexpr std::uint8_t kSenseNoSense = 0x0;
+constexpr std::uint8_t kSenseRecovered = 0x1;
+constexpr std::uint8_t kSenseUnitAttention = 0x6;
+// The bridge always moves at least this many bytes of an ATAPI-form vendor command.
+constexpr std::uint32_t kAtapiMinimumTransfer = 6;
+constexpr int kVolumeAttempts = 20;
+constexpr std::uint32_t kVolumeRetryMs = 500;
+// A failed hub exchange is restarted at most this many times.
+constexpr int kHubRestarts = 2;
+
+std::uint8_t SenseKey(const ScsiOutcome& outcome) {
+    return outcome.sense[2] & 0x0F;
+}
+
+}  // namespace
+
+bool DeviceReportedFailure(const ScsiOutcome& outcome) {
+    if (outcome.scsiStatus == kStatusGood) {
+        return false;
+    }
+    if (outcome.scsiStatus != kStatusCheckCondition) {
+        return true;
+    }
+    const std::uint8_t key = SenseKey(outcome);
+    return key != kSenseNoSense && key != kSenseRecovered;
+}
+
+bool IsUnitAttention(const ScsiOutcome& outcome) {
+    return outcome.scsiStatus == kStatusCheckCondition && SenseKey(outcome) == kSenseUnitAttention;
+}
+
+bool SendCdb(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+             std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+             std::uint8_t direction) {
+    if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength ||
+        (data == nullptr && dataLength != 0)) {
+        return false;
+    }
+    const std::optional<DataDirection> dir = ToDataDirection(direction);
+    if (!dir) {
+        return false;
+    }
+    if (*dir == DataDirection::kIn && data != nullptr) {
+        std::memset(data, 0, dataLength);
+    }
+    // The CDB is rewritten in a copy, never in the caller's buffer.
+    std::array<std::uint8_t, kMaxCdbLength> block{};
+    std::memcpy(block.data(), cdb, cdbLength);
+
+    // The hub side channel carries the command as it is: no rewrite, no wrapping.
+    if (state.hubMode != 0) {
+        return SendViaHubPort(state, block.data(), data, dataLength, direction);
+    }
+    std::uint32_t returnLength = 0;
+    std::uint32_t transferLength = dataLength;
+    if (state.atapiRewrite != 0 && block[0] == kVendorOpcode) {
+        const std::uint8_t subCommand = block[1];
+        block[0] = kAtapiVendorOpcode;
+        block[1] = 0;
+        block[9] = subCommand;
+        if (dataLength > 0 && dataLength < kAtapiMinimumTransfer) {
+            returnLength = dataLength;
+            transferLength = kAtapiMinimumTransfer;
+        }
+    }
+    if (block[0] == kVendorOpcode &&
+        (state.wrapMode == kWrapAes || state.wrapMode == kWrapScrambled)) {
+        return SendWrapped(state, target, block.data(), cdbLength, data, dataLength, direction);
+    }
+    return ExecutePassThrough(state, target, block.data(), cdbLength, data, transferLength,
+                              returnLength, direction);
+}
+
+bool ExecutePassThrough(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                        std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                        std::uint32_t returnLength, std::uint8_t direction) {
+    // Only the NT family has a transport in this build; anything else fails unsent.
+    if (target.osType != kOsNt5OrLater || target.drive == kInvalidHandle) {
+        return false;
+    }
+    const std::optional<DataDirection> dir = ToDataDirection(direction);
+    if (!dir || cdbLength == 0 || cdbLength > kMaxCdbLength) {
+        return false;
+    }
+    const std::uint32_t callerLength =
+        returnLength != 0 ? std::min(returnLength, dataLength) : dataLength;
+    if (data == nullptr && callerLength != 0) {
+        return false;
+    }
+    // The transfer runs in a buffer of its own: the device may be told more than the caller holds.
+    std::vector<std::uint8_t> transfer(*dir == DataDirection::kNone ? 0 : dataLength, 0);
+    if (*dir == DataDirection::kOut && callerLength != 0) {
+        std::memcpy(transfer.data(), data, callerLength);
+    }
+    ScsiCommand command;
+    command.cdb = std::span<const std::uint8_t>(cdb, cdbLength);
+    command.data = transfer;
+    command.direction = *dir;
+
+    Host& host = state.host();
+    ScsiOutcome outcome = host.ScsiPassThrough(target.drive, command);
+    if (outcome.sent && IsUnitAttention(outcome)) {
+        // The device reports a change once (a replug); the repeated command decides.
+        std::fill(transfer.begin(), transfer.end(), 0);
+        if (*dir == DataDirection::kOut && callerLength != 0) {
+            std::memcpy(transfer.data(), data, callerLength);
+        }
+        outcome = host.ScsiPassThrough(target.drive, command);
+    }
+    const bool ok = outcome.sent && !DeviceReportedFailure(outcome);
+    if (*dir == DataDirection::kIn && callerLength != 0) {
+        const std::size_t filled = std::min<std::size_t>(outcome.transferred, callerLength);
+        std::memcpy(data, transfer.data(), filled);
+        std::memset(data + filled, 0, callerLength - filled);
+    }
+    return ok;
+}
+
+namespace {
+
+// One full exchange over the hub; nullopt when a request failed (the exchange may be restarted).
+std::optional<bool> HubExchange(Host& host, HostHandle hub,
+                                const std::vector<std::vector<std::uint8_t>>& sequence,
+                                std::uint8_t* data, std::uint32_t dataLength, bool dataIn) {
+    std::uint32_t stored = 0;
+    std::vector<std::uint8_t> answer;
+    for (std::size_t i = 0; i < sequence.size(); ++i) {
+        const std::vector<std::uint8_t>& request = sequence[i];
+        answer = request;
+        const std::optional<std::size_t> returned =
+            host.UsbHubControl(hub, kUsbGetDescriptorFromNodeConnection, request, answer);
+        if (!returned || *returned < kHubRequestHeader || *returned > answer.size()) {
+            return std::nullopt;
+        }
+        const std::size_t got = *returned - kHubRequestHeader;
+        const bool last = i + 1 == sequence.size();
+        if (dataIn && !last && i >= kHubCdbPieces && data != nullptr) {
+            const std::size_t want = std::min<std::size_t>(kHubDataInPiece, dataLength - stored);
+            const std::size_t take = std::min(want, got);
+            std::memcpy(data + stored, answer.data() + kHubRequestHeader, take);
+            stored += static_cast<std::uint32_t>(want);
+        }
+        if (last) {
+            // Status bytes stay local; the second one is 1 when the device failed the command.
+            std::array<std::uint8_t, 4> status{};
+            if (got < 2) {
+                return std::nullopt;
+            }
+            std::memcpy(status.data(), answer.data() + kHubRequestHeader,
+                        std::min<std::size_t>(got, status.size()));
+            return status[1] != 1;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+bool SendViaHubPort(DeviceState& state, const std::uint8_t* cdb16, std::uint8_t* data,
+                    std::uint32_t dataLength, std::uint8_t direction) {
+    const UsbDeviceRecord* record = state.current;
+    const std::optional<DataDirection> dir = ToDataDirection(direction);
+    if (record == nullptr || cdb16 == nullptr || !dir || (data == nullptr && dataLength != 0)) {
+        return false;
+    }
+    const std::size_t pathLength = ::strnlen(record->hubDevicePath, sizeof record->hubDevicePath);
+    const std::u16string path = FromUtf8(std::string_view(record->hubDevicePath, pathLength));
+    Host& host = state.host();
+    const OpenResult hub = host.Open(path, kAccessWrite, kShareWrite);
+    if (hub.handle == kInvalidHandle) {
+        return false;
+    }
+    const std::span<const std::uint8_t> outData =
+        *dir == DataDirection::kOut && data != nullptr
+            ? std::span<const std::uint8_t>(data, dataLength)
+            : std::span<const std::uint8_t>();
+    const auto sequence = BuildHubSequence(std::span<const std::uint8_t, 16>(cdb16, 16), outData,
+                                           dataLength, direction, record->port);
+    const bool dataIn = *dir == DataDirection::kIn;
+    std::optional<bool> result;
+    for (int attempt = 0; attempt <= kHubRestarts && !result; ++attempt) {
+        if (dataIn && data != nullptr) {
+            std::memset(data, 0, dataLength);
+        }
+        result = HubExchange(host, hub.handle, sequence, data, dataLength, dataIn);
+    }
+    host.Close(hub.handle);
+    return result.value_or(false);
+}
+
+namespace {
+
+template <typename Attempt>
+bool Retry(Host& host, Attempt attempt) {
+    for (int i = 0; i < kVolumeAttempts; ++i) {
+        if (attempt()) {
+            return true;
+        }
+        if (i + 1 < kVolumeAttempts) {
+            host.Sleep(kVolumeRetryMs);
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool DismountAndUnlock(Host& host, HostHandle volume) {
+    return Retry(host, [&] {
+        return host.ControlVolume(volume, VolumeOp::kDismount) &&
+               host.ControlVolume(volume, VolumeOp::kUnlock);
+    });
+}
+
+bool LockVolume(Host& host, HostHandle volume) {
+    return Retry(host, [&] { return host.ControlVolume(volume, VolumeOp::kLock); });
+}
+
+}  // namespace kvx

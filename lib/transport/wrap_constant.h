@@ -1,0 +1,16 @@
+// The 32-byte constant that library and bridge firmware share for the secure wrapping of vendor
+// commands: the first 16 bytes key a session-key request when no session exists, all 32 seed the
+// session-key derivation, and their fold is the first scrambling key.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace kvx {
+
+inline constexpr std::array<std::uint8_t, 32> kWrapConstant = {
+    0x5B, 0x91, 0x2E, 0xC7, 0x08, 0x6A, 0xF3, 0x44, 0xB9, 0x1D, 0x72, 0xE5, 0x3C, 0x8F, 0x60, 0xA1,
+    0x17, 0xD4, 0x49, 0x86, 0xFB, 0x25, 0x9E, 0x53, 0xCA, 0x0E, 0x7B, 0x32, 0xE8, 0x6D, 0xB0, 0x14,
+};
+
+}  // namespace kvx

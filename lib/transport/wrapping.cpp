@@ -1,0 +1,166 @@
+#include "transport/wrapping.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "security/aes_reversed.h"
+#include "security/sha256.h"
+#include "security/wipe.h"
+#include "transport/wrap_constant.h"
+
+namespace kvx {
+
+std::uint8_t FoldBytes(std::span<const std::uint8_t> bytes) {
+    std::uint8_t value = 0;
+    for (std::uint8_t b : bytes) {
+        if (b != 0 && b != value) {
+            value = static_cast<std::uint8_t>(value ^ b);
+        }
+    }
+    return value;
+}
+
+std::uint8_t ScrambleByte(std::uint8_t b, std::uint8_t key) {
+    const auto inverted = static_cast<std::uint8_t>(~(b ^ key));
+    return static_cast<std::uint8_t>((inverted << 4) | (inverted >> 4));
+}
+
+std::uint8_t UnscrambleByte(std::uint8_t b, std::uint8_t key) {
+    const auto swapped = static_cast<std::uint8_t>((b << 4) | (b >> 4));
+    return static_cast<std::uint8_t>(~swapped ^ key);
+}
+
+std::array<std::uint8_t, 16> SessionKeyRequestBlock() {
+    std::array<std::uint8_t, 16> block{};
+    block[0] = kVendorOpcode;
+    block[1] = kSessionKeyRequest;
+    block[8] = 0x10;
+    return block;
+}
+
+namespace {
+
+constexpr std::uint8_t kWrappedCdbLength = 10;
+constexpr std::uint32_t kSessionAnswerLength = 16;
+
+struct WrapStep {
+    bool renewal = false;
+    std::uint8_t counter = 0;  // the counter this command starts from
+};
+
+WrapStep StartStep(const DeviceState& state) {
+    if (state.wrapCounter == kCommandsPerSession) {
+        return {true, 0};
+    }
+    return {false, state.wrapCounter};
+}
+
+bool SendPlain(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+               std::uint8_t* data, std::uint32_t dataLength, std::uint8_t direction) {
+    return ExecutePassThrough(state, target, cdb, kWrappedCdbLength, data, dataLength, 0,
+                              direction);
+}
+
+// The two enciphered halves of one 16-byte block; the second carries the data phase.
+bool SendAesHalves(DeviceState& state, const CommandTarget& target, const std::uint8_t key[16],
+                   std::array<std::uint8_t, 16> block, std::uint8_t* data, std::uint32_t dataLength,
+                   std::uint8_t direction) {
+    AesBlockReversed(key, block.data(), kAesEncrypt);
+    std::uint8_t first[kMaxCdbLength] = {kAesFirstHalfOpcode, 0};
+    std::uint8_t second[kMaxCdbLength] = {kSecondHalfOpcode, 0};
+    std::memcpy(first + 2, block.data(), 8);
+    std::memcpy(second + 2, block.data() + 8, 8);
+    return SendPlain(state, target, first, nullptr, 0, kDirNone) &&
+           SendPlain(state, target, second, data, dataLength, direction);
+}
+
+bool SendAesWrapped(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                    std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                    std::uint8_t direction) {
+    const WrapStep step = StartStep(state);
+    const bool haveSession = std::any_of(std::begin(state.sessionKey), std::end(state.sessionKey),
+                                         [](std::uint8_t b) { return b != 0; });
+    if (haveSession && !step.renewal) {
+        std::array<std::uint8_t, 16> block{};
+        std::memcpy(block.data(), cdb, cdbLength);
+        if (!SendAesHalves(state, target, state.sessionKey, block, data, dataLength, direction)) {
+            return false;
+        }
+        state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
+        return true;
+    }
+    // Exchange: a new session key, under the old one when renewing, else under the constant.
+    std::uint8_t key[16];
+    std::memcpy(key, step.renewal ? state.sessionKey : kWrapConstant.data(), sizeof key);
+    std::uint8_t answer[kSessionAnswerLength];
+    const bool exchanged =
+        SendAesHalves(state, target, key, SessionKeyRequestBlock(), answer, sizeof answer, kDirIn);
+    SecureWipe(key, sizeof key);
+    if (!exchanged) {
+        SecureWipe(answer, sizeof answer);
+        return false;
+    }
+    std::uint8_t derived[32];
+    DeriveSessionKey(answer, kWrapConstant.data(), derived);
+    std::memcpy(state.sessionKey, derived, sizeof state.sessionKey);
+    state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
+    SecureWipe(derived, sizeof derived);
+    SecureWipe(answer, sizeof answer);
+    return SendCdb(state, target, cdb, cdbLength, data, dataLength, direction);
+}
+
+bool SendScrambled(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                   std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                   std::uint8_t direction) {
+    const WrapStep step = StartStep(state);
+    std::uint8_t key = state.sessionKey[0];
+    const bool plain = key != 0 && !step.renewal;
+    if (key == 0 && !step.renewal) {
+        key = FoldBytes(kWrapConstant);
+    }
+    std::array<std::uint8_t, kMaxCdbLength> block{};
+    if (plain) {
+        std::memcpy(block.data(), cdb, cdbLength);
+    } else {
+        const auto request = SessionKeyRequestBlock();
+        std::copy(request.begin(), request.end(), block.begin());
+    }
+    for (std::size_t i = 1; i < cdbLength; ++i) {
+        block[i] = ScrambleByte(block[i], key);
+    }
+    block[0] = kSecondHalfOpcode;
+    if (plain) {
+        if (!ExecutePassThrough(state, target, block.data(), cdbLength, data, dataLength, 0,
+                                direction)) {
+            return false;
+        }
+        state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
+        return true;
+    }
+    std::uint8_t answer[kSessionAnswerLength];
+    if (!ExecutePassThrough(state, target, block.data(), cdbLength, answer, sizeof answer, 0,
+                            kDirIn)) {
+        SecureWipe(answer, sizeof answer);
+        return false;
+    }
+    std::uint8_t derived[32];
+    DeriveSessionKey(answer, kWrapConstant.data(), derived);
+    state.sessionKey[0] = FoldBytes(derived);
+    state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
+    SecureWipe(derived, sizeof derived);
+    SecureWipe(answer, sizeof answer);
+    return SendCdb(state, target, cdb, cdbLength, data, dataLength, direction);
+}
+
+}  // namespace
+
+bool SendWrapped(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                 std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                 std::uint8_t direction) {
+    if (state.wrapMode == kWrapAes) {
+        return SendAesWrapped(state, target, cdb, cdbLength, data, dataLength, direction);
+    }
+    return SendScrambled(state, target, cdb, cdbLength, data, dataLength, direction);
+}
+
+}  // namespace kvx

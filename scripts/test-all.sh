@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds the four presets and runs the native, sanitizer and win64 (Wine) test suites; the win32
+# build is checked by its export table (this kernel cannot run 32-bit programs).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-debian.sh
+
+jobs=$(nproc)
+for preset in native asan win64 win32; do
+    echo "== build $preset"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j"$jobs"
+done
+
+echo "== test native"
+ctest --preset native -j"$jobs"
+echo "== test asan"
+ctest --preset asan -j"$jobs"
+
+prefix=$PWD/build/win64/wineprefix
+bash scripts/wine-prefix.sh start "$prefix"
+trap 'bash scripts/wine-prefix.sh stop "$prefix"' EXIT
+echo "== test win64 (Wine)"
+ctest --preset win64 -j"$jobs"
+echo "== test win32 (export table)"
+ctest --preset win32
