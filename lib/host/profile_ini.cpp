@@ -1,5 +1,6 @@
 #include "host/profile_ini.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -37,10 +38,15 @@ bool IsBlank(char16_t c) {
     return c == u' ' || (c >= u'\t' && c <= u'\r') || c == 0x1A;
 }
 
-std::u16string_view Trim(std::u16string_view s) {
+std::u16string_view TrimLeft(std::u16string_view s) {
     while (!s.empty() && IsBlank(s.front())) {
         s.remove_prefix(1);
     }
+    return s;
+}
+
+std::u16string_view Trim(std::u16string_view s) {
+    s = TrimLeft(s);
     while (!s.empty() && IsBlank(s.back())) {
         s.remove_suffix(1);
     }
@@ -102,7 +108,7 @@ Document Parse(std::u16string_view text) {
         if (line.front() == u'[') {
             const std::size_t close = line.rfind(u']');
             if (close != std::u16string_view::npos && close > 0) {
-                doc.sections.push_back({std::u16string(line.substr(1, close - 1)), {}});
+                doc.sections.push_back({std::u16string(Trim(line.substr(1, close - 1))), {}});
                 continue;
             }
         }
@@ -270,33 +276,42 @@ bool WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
 
 // Writes through a temporary file in the same folder and renames it over the target, so that a
 // crash midway leaves the old file whole; writes in place when no temporary file can be made.
+// A file that may not be written (no owner write permission, as the read-only attribute maps
+// to) is refused rather than replaced by the rename.
 bool Store(const std::filesystem::path& path, const Document& doc) {
+    namespace fs = std::filesystem;
     const std::string bytes = Encode(Serialise(doc), doc.encoding);
     std::error_code ec;
-    std::filesystem::path target = path;
-    if (std::filesystem::is_symlink(path, ec)) {
-        target = std::filesystem::canonical(path, ec);
+    fs::path target = path;
+    if (fs::is_symlink(path, ec)) {
+        target = fs::canonical(path, ec);
         if (ec) {
             return false;
         }
     }
-    static unsigned counter = 0;
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::filesystem::path temp = target;
-    temp += u8".~" +
-            std::u8string(reinterpret_cast<const char8_t*>(
-                std::to_string((static_cast<unsigned long long>(stamp) << 8) ^ ++counter).c_str()));
-    if (WriteBytes(temp, bytes)) {
-        const auto previous = std::filesystem::status(target, ec);
-        if (!ec && std::filesystem::exists(previous)) {
-            std::filesystem::permissions(temp, previous.permissions(), ec);
+    const fs::file_status previous = fs::status(target, ec);
+    if (fs::exists(previous)) {
+        if ((previous.permissions() & fs::perms::owner_write) == fs::perms::none ||
+            !std::ofstream(target, std::ios::binary | std::ios::app)) {
+            return false;
         }
-        std::filesystem::rename(temp, target, ec);
+    }
+    static std::atomic<unsigned> counter = 0;
+    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    const std::string suffix =
+        ".~" + std::to_string((static_cast<unsigned long long>(stamp) << 8) ^ ++counter);
+    fs::path temp = target;
+    temp += std::u8string(suffix.begin(), suffix.end());
+    if (WriteBytes(temp, bytes)) {
+        if (fs::exists(previous)) {
+            fs::permissions(temp, previous.permissions(), ec);
+        }
+        fs::rename(temp, target, ec);
         if (!ec) {
             return true;
         }
     }
-    std::filesystem::remove(temp, ec);
+    fs::remove(temp, ec);
     return WriteBytes(target, bytes);
 }
 
@@ -308,14 +323,12 @@ bool BreaksLines(std::u16string_view s) {
 bool Change(std::u16string_view sectionName, std::u16string_view keyName,
             std::optional<std::u16string_view> value, const std::filesystem::path& path) {
     try {
-        const std::u16string_view section = Trim(sectionName);
-        const std::u16string_view key = Trim(keyName);
         std::optional<Document> doc = Load(path);
         if (!doc) {
             return false;
         }
-        Section* found = FindSection(*doc, section);
-        Entry* entry = found != nullptr ? FindEntry(*found, key) : nullptr;
+        Section* found = FindSection(*doc, Trim(sectionName));
+        Entry* entry = found != nullptr ? FindEntry(*found, Trim(keyName)) : nullptr;
         if (!value) {
             if (entry == nullptr) {
                 return true;
@@ -323,18 +336,16 @@ bool Change(std::u16string_view sectionName, std::u16string_view keyName,
             found->entries.erase(found->entries.begin() + (entry - found->entries.data()));
             return Store(path, *doc);
         }
-        std::u16string_view text = *value;
-        while (!text.empty() && IsBlank(text.front())) {
-            text.remove_prefix(1);
-        }
+        const std::u16string_view text = TrimLeft(*value);
         if (entry != nullptr && entry->value == text) {
             return true;
         }
+        // New names keep trailing blanks as the system writes them; reading trims them anyway.
         if (found == nullptr) {
-            found = &doc->sections.emplace_back(Section{std::u16string(section), {}});
+            found = &doc->sections.emplace_back(Section{std::u16string(TrimLeft(sectionName)), {}});
         }
         if (entry == nullptr) {
-            entry = &found->entries.emplace_back(Entry{std::u16string(key), {}});
+            entry = &found->entries.emplace_back(Entry{std::u16string(TrimLeft(keyName)), {}});
         }
         entry->value = std::u16string(text);
         return Store(path, *doc);
