@@ -1,7 +1,5 @@
 #include "frame/export_frame.h"
 
-#include <cstdio>
-
 #include "frame/naming.h"
 #include "frame/os_type.h"
 #include "frame/request_text.h"
@@ -12,9 +10,7 @@ namespace {
 
 // The drive-check log key "OnCheckDrvLet() X:".
 std::u16string DriveCheckKey(std::uint8_t letter) {
-    char key[32];
-    std::snprintf(key, sizeof key, "%s %c:", "OnCheckDrvLet()", static_cast<char>(letter));
-    return Latin1ToUtf16(key);
+    return FormatText("%s %c:", "OnCheckDrvLet()", static_cast<char>(letter));
 }
 
 }  // namespace
@@ -30,19 +26,24 @@ ExportFrame::~ExportFrame() {
     }
 }
 
-bool ExportFrame::Enter(IdentifyFn identify) {
-    request_.errorCode = 0;
+void ExportFrame::WriteBanner() {
     if (log_.enabled()) {
         log_.Write(u"DLL VERSION", BannerValue(host()));
     }
+}
+
+bool ExportFrame::Begin() {
+    request_.errorCode = 0;
+    WriteBanner();
     // The 9x family is served through ASPI, which this build does not carry.
     if (IsWin9x(state_.osType)) {
         Fail(kErrAspiNotLoaded);
         return false;
     }
-    if (identify == nullptr) {
-        return true;
-    }
+    return true;
+}
+
+bool ExportFrame::CheckDrive(IdentifyFn identify) {
     const std::u16string key = DriveCheckKey(request_.driveLetter);
     log_.Write(key, kTest);
     // The identification's own codes (configuration missing, drive not opened) come first.

@@ -32,7 +32,16 @@ class ExportFrame {
     ExportFrame& operator=(const ExportFrame&) = delete;
 
     // Entry steps; with `identify` the drive-letter check runs too. False = the export fails.
-    bool Enter(IdentifyFn identify);
+    bool Enter(IdentifyFn identify) {
+        return Begin() && (identify == nullptr || CheckDrive(identify));
+    }
+
+    // The first entry steps: clear the error code, write the banner, refuse the 9x family.
+    bool Begin();
+    // The banner alone: key "DLL VERSION" with the library's name and version.
+    void WriteBanner();
+    // The drive-letter check of the record's letter, logged under "OnCheckDrvLet() X:".
+    bool CheckDrive(IdentifyFn identify);
 
     // Stores a code unless an earlier step already did (the first failure wins).
     void Fail(std::uint8_t code);
