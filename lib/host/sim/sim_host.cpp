@@ -1,0 +1,710 @@
+// The emulated machine's host. Device names resolve against the machine directory, read afresh
+// on each use so that a replug or fault set by another process is seen at once:
+//   "\\.\X:"               the machine's own drives, a device's CD unit (CD-ROM) and, while it
+//                          is open, its secure unit (removable on flash, fixed on hard disks)
+//   "\\.\PhysicalDrive0"   the machine's own disk; "\\.\PhysicalDrive<1+i>" device i's secure unit
+//   "\\.\HCD0" and the host controller's interface path; hub names from the controls
+// Everything else (plain files, profile strings, code page, shared blocks, clock) goes to the
+// platform host. All handles are this host's own; platform handles are kept behind them.
+#include "host/sim/sim_host.h"
+
+#include <algorithm>
+#include <charconv>
+#include <map>
+#include <utility>
+
+#include "host/sim/usb_tree.h"
+#include "host/text.h"
+#include "sim/bridge/bridge.h"
+#include "sim/machine.h"
+
+namespace kvx {
+namespace {
+
+using sim::Bridge;
+using sim::BridgeState;
+using sim::Unit;
+
+constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
+constexpr int kMachineOwn = -1;  // device index of the machine's own drives
+
+enum class Kind { kPlatformFile, kPlatformBlock, kVolume, kDisk, kController, kHub };
+
+struct Entry {
+    Kind kind = Kind::kPlatformFile;
+    HostHandle platform = kInvalidHandle;
+    int device = kMachineOwn;
+    Unit unit = Unit::kCd;
+    char letter = 0;
+    DriveType type = kDriveUnknown;
+    unsigned hubDepth = 0;
+    bool locked = false;
+};
+
+struct Letter {
+    DriveType type = kDriveNoRootDir;
+    int device = kMachineOwn;
+    Unit unit = Unit::kCd;
+};
+
+std::string Upper(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; });
+    return s;
+}
+
+std::optional<unsigned> NumberAfter(std::string_view text, std::string_view prefix) {
+    if (!text.starts_with(prefix) || text.size() == prefix.size()) {
+        return std::nullopt;
+    }
+    unsigned n = 0;
+    const auto rest = text.substr(prefix.size());
+    const auto [ptr, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), n);
+    if (ec != std::errc() || ptr != rest.data() + rest.size()) {
+        return std::nullopt;
+    }
+    return n;
+}
+
+// INQUIRY and TEST UNIT READY of the machine's own drives; nothing else.
+ScsiOutcome ForeignDriveCommand(DriveType type, const ScsiCommand& command) {
+    ScsiOutcome outcome;
+    outcome.sent = true;
+    const auto refuse = [&outcome] {
+        outcome.scsiStatus = sim::kStatusCheckCondition;
+        const auto sense = sim::FixedSense(sim::kInvalidOpcode);
+        std::copy(sense.begin(), sense.end(), outcome.sense);
+    };
+    if (command.cdb.empty()) {
+        refuse();
+        return outcome;
+    }
+    if (command.cdb[0] == 0x12 && command.direction == DataDirection::kIn) {
+        std::uint8_t data[36] = {};
+        data[0] = type == kDriveCdRom ? 0x05 : 0x00;
+        data[1] = type == kDriveCdRom ? 0x80 : 0x00;
+        data[2] = 0x05;
+        data[3] = 0x02;
+        data[4] = 31;
+        const std::string_view text =
+            type == kDriveCdRom ? "SIMHOST DVD DRIVE       1.00" : "SIMHOST SYSTEM DISK     1.00";
+        std::copy(text.begin(), text.end(), data + 8);
+        const std::size_t n = std::min(command.data.size(), sizeof data);
+        std::copy_n(data, n, command.data.begin());
+        outcome.transferred = static_cast<std::uint32_t>(n);
+        return outcome;
+    }
+    if (command.cdb[0] == 0x00) {
+        return outcome;
+    }
+    refuse();
+    return outcome;
+}
+
+std::optional<sim::UsbPortNode> NodeOf(const sim::UsbTree& tree, unsigned hubDepth,
+                                       std::span<const std::uint8_t> in) {
+    if (in.size() < 4) {
+        return std::nullopt;
+    }
+    const std::uint32_t port =
+        static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
+        static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
+    if (port < 1 || port > sim::kHubPorts) {
+        return std::nullopt;
+    }
+    return tree.At(hubDepth, port);
+}
+
+std::uint32_t PortOf(std::span<const std::uint8_t> in) {
+    return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
+           static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
+}
+
+class SimHost final : public Host {
+  public:
+    SimHost(Host& platform, const std::string& machineDir)
+        : platform_(platform), dir_(sim::MachinePath(machineDir)) {
+        machine_ = sim::LoadMachine(dir_).value_or(sim::MachineConfig{});
+        for (unsigned n : sim::DeviceNumbers(dir_)) {
+            devices_.push_back(std::make_unique<Bridge>(sim::DeviceDirectory(dir_, n)));
+        }
+    }
+
+    // --- Files, volumes and devices ----------------------------------------------------------
+    OpenResult Open(std::u16string_view name, std::uint32_t access, std::uint32_t share,
+                    Disposition disposition) override {
+        const std::string text = Upper(ToUtf8(name));
+        if (!text.starts_with("\\\\.\\") && !text.starts_with("\\\\?\\")) {
+            const OpenResult r = platform_.Open(name, access, share, disposition);
+            if (r.handle == kInvalidHandle) {
+                return r;
+            }
+            return Opened(Entry{Kind::kPlatformFile, r.handle});
+        }
+        const std::string rest = text.substr(4);
+        if (rest.size() == 2 && rest[1] == ':' && rest[0] >= 'A' && rest[0] <= 'Z') {
+            return OpenVolume(rest[0], access);
+        }
+        if (const auto n = NumberAfter(rest, "PHYSICALDRIVE")) {
+            return OpenDisk(*n, access);
+        }
+        if (NumberAfter(rest, "HCD") == 0u ||
+            text == Upper(ToUtf8(sim::HostControllerInterfacePath()))) {
+            return Opened(Entry{Kind::kController});
+        }
+        if (const auto hub = Tree().FindHub(rest)) {
+            Entry e{Kind::kHub};
+            e.hubDepth = *hub;
+            return Opened(e);
+        }
+        return {kInvalidHandle, kErrorFileNotFound};
+    }
+
+    void Close(HostHandle handle) override {
+        const auto it = handles_.find(handle);
+        if (it == handles_.end()) {
+            return;
+        }
+        if (it->second.kind == Kind::kPlatformFile || it->second.kind == Kind::kPlatformBlock) {
+            platform_.Close(it->second.platform);
+        }
+        handles_.erase(it);
+    }
+
+    std::optional<std::size_t> ReadAt(HostHandle file, std::uint64_t offset,
+                                      std::span<std::uint8_t> data) override {
+        Entry* e = Find(file);
+        if (e == nullptr) {
+            return std::nullopt;
+        }
+        if (e->kind == Kind::kPlatformFile) {
+            return platform_.ReadAt(e->platform, offset, data);
+        }
+        // Raw reads of a device's volume or disk: whole sectors only.
+        if ((e->kind == Kind::kVolume || e->kind == Kind::kDisk) && e->device != kMachineOwn &&
+            offset % sim::kSectorSize == 0 && data.size() % sim::kSectorSize == 0 &&
+            devices_[static_cast<std::size_t>(e->device)]->ReadUnitSectors(
+                e->unit, offset / sim::kSectorSize, data)) {
+            return data.size();
+        }
+        return std::nullopt;
+    }
+
+    bool WriteAt(HostHandle file, std::uint64_t offset,
+                 std::span<const std::uint8_t> data) override {
+        Entry* e = Find(file);
+        return e != nullptr && e->kind == Kind::kPlatformFile &&
+               platform_.WriteAt(e->platform, offset, data);
+    }
+
+    std::optional<std::uint64_t> FileSize(HostHandle file) override {
+        Entry* e = Find(file);
+        if (e == nullptr || e->kind != Kind::kPlatformFile) {
+            return std::nullopt;
+        }
+        return platform_.FileSize(e->platform);
+    }
+
+    bool FileExists(std::u16string_view path) override { return platform_.FileExists(path); }
+
+    // --- Storage -------------------------------------------------------------------------------
+    ScsiOutcome ScsiPassThrough(HostHandle drive, const ScsiCommand& command) override {
+        ScsiOutcome outcome;
+        Entry* e = Find(drive);
+        if (e == nullptr) {
+            outcome.osError = kErrorInvalidHandle;
+            return outcome;
+        }
+        if (e->kind != Kind::kVolume && e->kind != Kind::kDisk) {
+            outcome.osError = kErrorNotSupported;
+            return outcome;
+        }
+        if (command.cdb.empty() || command.cdb.size() > 16) {
+            outcome.osError = kErrorInvalidParameter;
+            return outcome;
+        }
+        if (e->device == kMachineOwn) {
+            return ForeignDriveCommand(e->type, command);
+        }
+        const std::span<std::uint8_t> data =
+            command.direction == DataDirection::kNone ? std::span<std::uint8_t>{} : command.data;
+        const sim::BridgeReply reply = devices_[static_cast<std::size_t>(e->device)]->Execute(
+            e->unit, command.cdb, data, command.direction);
+        if (!reply.delivered) {
+            outcome.osError = kErrorDeviceNotConnected;
+            return outcome;
+        }
+        outcome.sent = true;
+        outcome.scsiStatus = reply.status;
+        std::copy(reply.sense.begin(), reply.sense.end(), outcome.sense);
+        outcome.transferred = reply.transferred;
+        return outcome;
+    }
+
+    std::optional<StorageBus> QueryBusType(HostHandle drive) override {
+        Entry* e = Find(drive);
+        if (e == nullptr || (e->kind != Kind::kVolume && e->kind != Kind::kDisk)) {
+            return std::nullopt;
+        }
+        if (e->device == kMachineOwn) {
+            return e->type == kDriveCdRom ? kBusAtapi : kBusAta;
+        }
+        const auto st = State(e->device);
+        if (!st || !st->plugged) {
+            return std::nullopt;
+        }
+        return st->bus == sim::Bus::kAtapi ? kBusAtapi : kBusUsb;
+    }
+
+    bool ControlVolume(HostHandle volume, VolumeOp op) override {
+        Entry* e = Find(volume);
+        if (e == nullptr || e->kind != Kind::kVolume) {
+            return false;
+        }
+        if (e->device == kMachineOwn) {
+            return op == VolumeOp::kUnlock &&
+                   std::exchange(e->locked, false);  // the system's own volumes stay in use
+        }
+        Bridge& bridge = *devices_[static_cast<std::size_t>(e->device)];
+        const auto st = State(e->device);
+        bool ok = st && st->plugged;
+        std::string_view what;
+        switch (op) {
+            case VolumeOp::kLock:
+                what = "lock";
+                ok = ok && !e->locked && !LockedElsewhere(*e) &&
+                     !bridge.TakeHostFault(sim::FaultKind::kVolumeLock);
+                if (ok) {
+                    e->locked = true;
+                }
+                break;
+            case VolumeOp::kUnlock:
+                what = "unlock";
+                ok = ok && std::exchange(e->locked, false);
+                break;
+            case VolumeOp::kDismount:
+                what = "dismount";
+                ok = ok && !bridge.TakeHostFault(sim::FaultKind::kVolumeDismount);
+                break;
+        }
+        bridge.LogHostEvent(e->unit, what, ok);
+        return ok;
+    }
+
+    std::optional<PartitionInfo> GetPartitionInfo(HostHandle drive) override {
+        Entry* e = Find(drive);
+        if (e == nullptr || (e->kind != Kind::kVolume && e->kind != Kind::kDisk)) {
+            return std::nullopt;
+        }
+        if (e->device == kMachineOwn) {
+            return PartitionInfo{1 << 20, std::uint64_t{64} << 30, 2048, 1, 0x07, true, true};
+        }
+        const auto st = State(e->device);
+        if (!st || !st->plugged) {
+            return std::nullopt;
+        }
+        const std::uint64_t unitBytes =
+            (e->unit == Unit::kCd ? st->cdSectors : st->secSectors) * sim::kSectorSize;
+        const PartitionInfo whole{0, unitBytes, 0, 0, 0, false, e->kind == Kind::kVolume};
+        if (e->kind == Kind::kDisk || e->unit == Unit::kCd) {
+            return whole;
+        }
+        const auto layout = Layout(e->device, e->unit);
+        if (!layout) {
+            return std::nullopt;
+        }
+        if (!layout->empty() && (*layout)[0].partitionType != 0) {
+            return (*layout)[0];
+        }
+        return whole;  // no partition table: the volume is the whole unit
+    }
+
+    std::optional<std::vector<PartitionInfo>> GetDriveLayout(HostHandle drive) override {
+        Entry* e = Find(drive);
+        if (e == nullptr || (e->kind != Kind::kVolume && e->kind != Kind::kDisk) ||
+            e->device == kMachineOwn) {
+            return std::nullopt;
+        }
+        return Layout(e->device, e->unit);
+    }
+
+    bool UpdateDiskProperties(HostHandle drive) override {
+        Entry* e = Find(drive);
+        if (e == nullptr || (e->kind != Kind::kVolume && e->kind != Kind::kDisk)) {
+            return false;
+        }
+        if (e->device == kMachineOwn) {
+            return true;
+        }
+        const auto st = State(e->device);
+        const bool ok = st && st->plugged;
+        devices_[static_cast<std::size_t>(e->device)]->LogHostEvent(e->unit, "update-properties",
+                                                                    ok);
+        return ok;
+    }
+
+    std::uint32_t LogicalDriveMask() override {
+        std::uint32_t mask = 0;
+        for (const auto& [letter, info] : Letters()) {
+            mask |= 1u << (letter - 'A');
+        }
+        return mask;
+    }
+
+    DriveType GetDriveType(char16_t letter) override {
+        if (letter >= u'a' && letter <= u'z') {
+            letter = static_cast<char16_t>(letter - u'a' + u'A');
+        }
+        const auto letters = Letters();
+        const auto it = letter >= u'A' && letter <= u'Z' ? letters.find(static_cast<char>(letter))
+                                                         : letters.end();
+        return it == letters.end() ? kDriveNoRootDir : it->second.type;
+    }
+
+    // --- USB -------------------------------------------------------------------------------------
+    std::vector<std::u16string> UsbHostControllerPaths() override {
+        return {sim::HostControllerInterfacePath()};
+    }
+
+    std::optional<std::size_t> UsbHubControl(HostHandle hub, UsbControl code,
+                                             std::span<const std::uint8_t> in,
+                                             std::span<std::uint8_t> out) override {
+        Entry* e = Find(hub);
+        if (e == nullptr) {
+            return std::nullopt;
+        }
+        if (e->kind == Kind::kController) {
+            if (code != kUsbGetNodeInformation) {
+                return std::nullopt;
+            }
+            return sim::WriteHubName(out, std::nullopt, FromUtf8(sim::UsbTree::HubName(0)),
+                                     HubNameFault());
+        }
+        if (e->kind != Kind::kHub) {
+            return std::nullopt;
+        }
+        const sim::UsbTree tree = Tree();
+        if (e->hubDepth >= tree.HubCount()) {
+            return std::nullopt;  // the hub went away
+        }
+        switch (code) {
+            case kUsbGetNodeInformation:
+                return sim::WriteNodeInformation(out, sim::kHubPorts, e->hubDepth > 0);
+            case kUsbGetNodeConnectionInformation:
+                return ConnectionInformation(tree, e->hubDepth, in, out);
+            case kUsbGetDescriptorFromNodeConnection:
+                return DescriptorFromConnection(tree, e->hubDepth, in, out);
+            case kUsbGetNodeConnectionName: {
+                const auto node = NodeOf(tree, e->hubDepth, in);
+                if (!node) {
+                    return std::nullopt;
+                }
+                const std::u16string name = node->kind == sim::UsbNodeKind::kHub
+                                                ? FromUtf8(sim::UsbTree::HubName(node->hubDepth))
+                                                : u"";
+                return sim::WriteHubName(out, PortOf(in), name,
+                                         name.empty() ? std::nullopt : HubNameFault());
+            }
+        }
+        return std::nullopt;
+    }
+
+    // --- Registry: the machine has no mount texts yet
+    // ----------------------------------------------
+    std::optional<RegistryValue> ReadRegistryValue(std::u16string_view,
+                                                   std::u16string_view) override {
+        return std::nullopt;
+    }
+    std::optional<std::vector<std::u16string>> RegistrySubkeys(std::u16string_view) override {
+        return std::nullopt;
+    }
+
+    // --- Process and system
+    // ------------------------------------------------------------------------
+    OsVersion GetVersion(bool extended) override {
+        OsVersion v = machine_.version;
+        if (!extended) {
+            v.productType = 0;  // the plain structure has no product type
+        }
+        return v;
+    }
+    std::u16string ModuleFileName() override { return platform_.ModuleFileName(); }
+    std::u16string ReadProfileString(std::u16string_view section, std::u16string_view key,
+                                     std::u16string_view defaultValue, std::u16string_view path,
+                                     std::size_t maxChars) override {
+        return platform_.ReadProfileString(section, key, defaultValue, path, maxChars);
+    }
+    bool WriteProfileString(std::u16string_view section, std::u16string_view key,
+                            std::u16string_view value, std::u16string_view path) override {
+        return platform_.WriteProfileString(section, key, value, path);
+    }
+    std::string ToAnsi(std::u16string_view text) override { return platform_.ToAnsi(text); }
+    std::u16string FromAnsi(std::string_view text) override { return platform_.FromAnsi(text); }
+    std::optional<SharedBlock> OpenOrCreateSharedBlock(std::u16string_view name) override {
+        auto block = platform_.OpenOrCreateSharedBlock(name);
+        if (!block) {
+            return std::nullopt;
+        }
+        Entry e{Kind::kPlatformBlock, block->handle};
+        block->handle = Opened(e).handle;
+        return block;
+    }
+    bool SharedBlockExists(std::u16string_view name) override {
+        return platform_.SharedBlockExists(name);
+    }
+    std::optional<std::uint32_t> ReadSharedBlock(HostHandle block) override {
+        Entry* e = Find(block);
+        if (e == nullptr || e->kind != Kind::kPlatformBlock) {
+            return std::nullopt;
+        }
+        return platform_.ReadSharedBlock(e->platform);
+    }
+    bool WriteSharedBlock(HostHandle block, std::uint32_t value) override {
+        Entry* e = Find(block);
+        return e != nullptr && e->kind == Kind::kPlatformBlock &&
+               platform_.WriteSharedBlock(e->platform, value);
+    }
+    void Sleep(std::uint32_t milliseconds) override { platform_.Sleep(milliseconds); }
+    std::int64_t Time() override { return platform_.Time(); }
+    void SeedRandom(std::uint32_t seed) override { platform_.SeedRandom(seed); }
+    int Random() override { return platform_.Random(); }
+
+  private:
+    OpenResult Opened(const Entry& entry) {
+        const HostHandle h = next_++;
+        handles_[h] = entry;
+        return {h, kErrorNone};
+    }
+
+    Entry* Find(HostHandle handle) {
+        const auto it = handles_.find(handle);
+        return it == handles_.end() ? nullptr : &it->second;
+    }
+
+    std::optional<BridgeState> State(int device) const {
+        return devices_[static_cast<std::size_t>(device)]->State();
+    }
+
+    std::vector<std::optional<BridgeState>> States() const {
+        std::vector<std::optional<BridgeState>> states;
+        for (const auto& d : devices_) {
+            states.push_back(d->State());
+        }
+        return states;
+    }
+
+    sim::UsbTree Tree() const { return sim::UsbTree(machine_, States()); }
+
+    // The machine's own drives, then each device's units; a device's letter wins a clash.
+    std::map<char, Letter> Letters() const {
+        std::map<char, Letter> letters;
+        for (const auto& d : machine_.drives) {
+            letters[d.letter] = Letter{d.type, kMachineOwn, Unit::kCd};
+        }
+        const auto states = States();
+        for (std::size_t i = 0; i < states.size(); ++i) {
+            const auto& st = states[i];
+            if (!st || !st->plugged) {
+                continue;
+            }
+            letters[st->cdLetter] = Letter{kDriveCdRom, static_cast<int>(i), Unit::kCd};
+            if (sim::SecureLetterShown(*st)) {
+                letters[st->secLetter] =
+                    Letter{st->media == sim::Media::kFlash ? kDriveRemovable : kDriveFixed,
+                           static_cast<int>(i), Unit::kSecure};
+            }
+        }
+        return letters;
+    }
+
+    OpenResult OpenVolume(char letter, std::uint32_t access) {
+        const auto letters = Letters();
+        const auto it = letters.find(letter);
+        if (it == letters.end()) {
+            return {kInvalidHandle, kErrorFileNotFound};
+        }
+        if (it->second.type == kDriveRemote) {
+            return {kInvalidHandle, kErrorNotSupported};
+        }
+        if (!machine_.admin && access != 0) {
+            return {kInvalidHandle, kErrorAccessDenied};
+        }
+        Entry e{Kind::kVolume};
+        e.device = it->second.device;
+        e.unit = it->second.unit;
+        e.letter = letter;
+        e.type = it->second.type;
+        return Opened(e);
+    }
+
+    OpenResult OpenDisk(unsigned number, std::uint32_t access) {
+        Entry e{Kind::kDisk};
+        e.unit = Unit::kSecure;
+        e.type = kDriveFixed;
+        if (number > 0) {
+            const std::size_t device = number - 1;
+            if (device >= devices_.size()) {
+                return {kInvalidHandle, kErrorFileNotFound};
+            }
+            const auto st = State(static_cast<int>(device));
+            if (!st || !st->plugged) {
+                return {kInvalidHandle, kErrorFileNotFound};
+            }
+            e.device = static_cast<int>(device);
+        }
+        if (!machine_.admin && access != 0) {
+            return {kInvalidHandle, kErrorAccessDenied};
+        }
+        return Opened(e);
+    }
+
+    bool LockedElsewhere(const Entry& self) const {
+        return std::any_of(handles_.begin(), handles_.end(), [&self](const auto& kv) {
+            const Entry& other = kv.second;
+            return &other != &self && other.kind == Kind::kVolume && other.locked &&
+                   other.device == self.device && other.unit == self.unit;
+        });
+    }
+
+    // The partition table in sector 0 of a unit: four entries, empty ones zero.
+    std::optional<std::vector<PartitionInfo>> Layout(int device, Unit unit) {
+        std::vector<std::uint8_t> sector(sim::kSectorSize);
+        if (!devices_[static_cast<std::size_t>(device)]->ReadUnitSectors(unit, 0, sector)) {
+            return std::nullopt;
+        }
+        std::vector<PartitionInfo> entries(4);
+        if (sector[510] != 0x55 || sector[511] != 0xAA) {
+            return entries;
+        }
+        for (std::size_t i = 0; i < 4; ++i) {
+            const std::uint8_t* p = &sector[446 + 16 * i];
+            const auto le32 = [p](std::size_t at) {
+                return static_cast<std::uint32_t>(p[at]) |
+                       static_cast<std::uint32_t>(p[at + 1]) << 8 |
+                       static_cast<std::uint32_t>(p[at + 2]) << 16 |
+                       static_cast<std::uint32_t>(p[at + 3]) << 24;
+            };
+            PartitionInfo& info = entries[i];
+            info.partitionType = p[4];
+            if (info.partitionType == 0) {
+                continue;
+            }
+            info.bootIndicator = p[0] == 0x80;
+            info.hiddenSectors = le32(8);
+            info.startingOffset = std::uint64_t{le32(8)} * sim::kSectorSize;
+            info.length = std::uint64_t{le32(12)} * sim::kSectorSize;
+            info.partitionNumber = static_cast<std::uint32_t>(i + 1);
+            info.recognized = true;
+        }
+        return entries;
+    }
+
+    // A hub name fault of any device (the names belong to the machine's hubs).
+    std::optional<std::uint32_t> HubNameFault() {
+        for (auto& d : devices_) {
+            if (const auto fault = d->TakeHostFault(sim::FaultKind::kHubNameLength)) {
+                return fault->value;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::size_t> ConnectionInformation(const sim::UsbTree& tree, unsigned hubDepth,
+                                                     std::span<const std::uint8_t> in,
+                                                     std::span<std::uint8_t> out) {
+        const auto node = NodeOf(tree, hubDepth, in);
+        if (!node) {
+            return std::nullopt;
+        }
+        sim::ConnectionInformation info;
+        info.connectionIndex = PortOf(in);
+        const auto fill = [&info](const std::vector<std::uint8_t>& device,
+                                  const std::vector<std::uint8_t>& config) {
+            std::copy_n(device.begin(), std::min<std::size_t>(18, device.size()),
+                        info.deviceDescriptor.begin());
+            info.currentConfiguration = 1;
+            info.status = 1;
+            info.pipes = sim::EndpointsOf(config);
+        };
+        switch (node->kind) {
+            case sim::UsbNodeKind::kEmpty:
+                break;
+            case sim::UsbNodeKind::kHub:
+                fill(sim::HubDeviceDescriptor(), sim::HubConfigurationDescriptor());
+                info.isHub = true;
+                break;
+            case sim::UsbNodeKind::kForeign:
+                fill(sim::ForeignDeviceDescriptor(), sim::ForeignConfigurationDescriptor());
+                break;
+            case sim::UsbNodeKind::kDevice: {
+                const auto st = State(static_cast<int>(node->device));
+                if (!st || !st->plugged) {
+                    break;  // the port is empty while the device is off the bus
+                }
+                fill(sim::UsbDeviceDescriptor(*st), sim::UsbConfigurationDescriptor());
+                if (!st->usbConfigured) {
+                    info.currentConfiguration = 0;
+                    info.pipes.clear();
+                }
+                break;
+            }
+        }
+        info.address = info.status != 0 ? sim::UsbTree::Address(hubDepth, info.connectionIndex) : 0;
+        return sim::WriteConnectionInformation(out, info);
+    }
+
+    std::optional<std::size_t> DescriptorFromConnection(const sim::UsbTree& tree, unsigned hubDepth,
+                                                        std::span<const std::uint8_t> in,
+                                                        std::span<std::uint8_t> out) {
+        const auto request = sim::ParseDescriptorRequest(in);
+        const auto node = NodeOf(tree, hubDepth, in);
+        if (!request || !node) {
+            return std::nullopt;
+        }
+        // The request header is read before the answer may overwrite it (in and out may share
+        // memory).
+        std::array<std::uint8_t, sim::kDescriptorRequestHeader> header{};
+        std::copy_n(in.begin(), header.size(), header.begin());
+        std::optional<std::vector<std::uint8_t>> data;
+        const std::uint8_t type = static_cast<std::uint8_t>(request->value >> 8);
+        const std::uint8_t index = static_cast<std::uint8_t>(request->value);
+        switch (node->kind) {
+            case sim::UsbNodeKind::kEmpty:
+                return std::nullopt;
+            case sim::UsbNodeKind::kDevice:
+                data = devices_[node->device]->ControlIn(request->value, request->index,
+                                                         request->length);
+                break;
+            case sim::UsbNodeKind::kHub:
+            case sim::UsbNodeKind::kForeign: {
+                const bool hubNode = node->kind == sim::UsbNodeKind::kHub;
+                if (type == 0x01) {
+                    data = hubNode ? sim::HubDeviceDescriptor() : sim::ForeignDeviceDescriptor();
+                } else if (type == 0x02 && index == 0) {
+                    data = hubNode ? sim::HubConfigurationDescriptor()
+                                   : sim::ForeignConfigurationDescriptor();
+                }
+                break;
+            }
+        }
+        if (!data) {
+            return std::nullopt;  // the device stalled the request
+        }
+        return sim::WriteDescriptorAnswer(out, header, *data);
+    }
+
+    Host& platform_;
+    std::filesystem::path dir_;
+    sim::MachineConfig machine_;
+    std::vector<std::unique_ptr<Bridge>> devices_;
+    std::map<HostHandle, Entry> handles_;
+    HostHandle next_ = 0x5100;
+};
+
+}  // namespace
+
+std::unique_ptr<Host> MakeSimHost(Host& platform, const std::string& machineDir) {
+    return std::make_unique<SimHost>(platform, machineDir);
+}
+
+}  // namespace kvx
