@@ -27,6 +27,7 @@ void ResetDeviceState() {
         state.host().Close(state.drive);
     }
     SecureWipe(state.sessionKey, sizeof state.sessionKey);
+    SecureWipe(state.uniqueId, sizeof state.uniqueId);
     state = DeviceState{};
     GetOsType(state);
 }

@@ -28,6 +28,9 @@ struct DeviceState {
     UsbDeviceRecord* current = nullptr;  // record the hub side channel addresses
     std::uint16_t deviceCounter = 0;
     std::uint32_t connectedPorts = 0;
+    // The drive's 20-byte unique identifier (ATA serial field), all zero until a hard disk was
+    // identified; the key of the password data block and the identifier login's secret.
+    std::uint8_t uniqueId[20] = {};
 
     // The platform seam every library routine goes through.
     Host& host() const { return ActiveHost(); }

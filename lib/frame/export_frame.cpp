@@ -15,10 +15,11 @@ std::u16string DriveCheckKey(std::uint8_t letter) {
 
 }  // namespace
 
-ExportFrame::ExportFrame(QdaRequest& request, std::u16string section)
+ExportFrame::ExportFrame(QdaRequest& request, std::u16string section, std::u16string bannerSection)
     : request_(request),
       state_(GlobalDeviceState()),
-      log_(state_.host(), request, std::move(section)) {}
+      log_(state_.host(), request, std::move(section)),
+      bannerSection_(bannerSection.empty() ? log_.section() : std::move(bannerSection)) {}
 
 ExportFrame::~ExportFrame() {
     if (!finished_) {
@@ -28,7 +29,7 @@ ExportFrame::~ExportFrame() {
 
 void ExportFrame::WriteBanner() {
     if (log_.enabled()) {
-        log_.Write(u"DLL VERSION", BannerValue(host()));
+        log_.WriteIn(bannerSection_, u"DLL VERSION", BannerValue(host()));
     }
 }
 

@@ -25,8 +25,9 @@ inline constexpr std::uint8_t kErrDriveCheckFailed = 29;
 
 class ExportFrame {
   public:
-    // `section` names the log section, e.g. u"QDAGetChipNum()".
-    ExportFrame(QdaRequest& request, std::u16string section);
+    // `section` names the log section, e.g. u"QDAGetChipNum()"; the banner goes to
+    // `bannerSection` when one is given.
+    ExportFrame(QdaRequest& request, std::u16string section, std::u16string bannerSection = {});
     ~ExportFrame();
     ExportFrame(const ExportFrame&) = delete;
     ExportFrame& operator=(const ExportFrame&) = delete;
@@ -61,6 +62,7 @@ class ExportFrame {
     QdaRequest& request_;
     DeviceState& state_;
     DiagnosticLog log_;
+    std::u16string bannerSection_;
     bool finished_ = false;
 };
 

@@ -20,16 +20,6 @@ std::uint8_t FoldBytes(std::span<const std::uint8_t> bytes) {
     return value;
 }
 
-std::uint8_t ScrambleByte(std::uint8_t b, std::uint8_t key) {
-    const auto inverted = static_cast<std::uint8_t>(~(b ^ key));
-    return static_cast<std::uint8_t>((inverted << 4) | (inverted >> 4));
-}
-
-std::uint8_t UnscrambleByte(std::uint8_t b, std::uint8_t key) {
-    const auto swapped = static_cast<std::uint8_t>((b << 4) | (b >> 4));
-    return static_cast<std::uint8_t>(~swapped ^ key);
-}
-
 std::array<std::uint8_t, 16> SessionKeyRequestBlock() {
     std::array<std::uint8_t, 16> block{};
     block[0] = kVendorOpcode;

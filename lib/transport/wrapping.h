@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 
+#include "security/byte_scramble.h"
 #include "transport/dispatcher.h"
 
 namespace kvx {
@@ -25,11 +26,6 @@ inline constexpr std::uint8_t kCommandsPerSession = 4;
 // XOR of the distinct non-zero bytes in order: each byte that is non-zero and differs from the
 // running value is XORed into it.
 std::uint8_t FoldBytes(std::span<const std::uint8_t> bytes);
-
-// One byte under the scrambling key: swap the nibbles of NOT(b XOR k).
-std::uint8_t ScrambleByte(std::uint8_t b, std::uint8_t key);
-// Its inverse (the device's side).
-std::uint8_t UnscrambleByte(std::uint8_t b, std::uint8_t key);
 
 // The session-key request as a 16-byte block: 0x20 0xF8 0 0 0 0 0 0 0x10 0, then zeros.
 std::array<std::uint8_t, 16> SessionKeyRequestBlock();
