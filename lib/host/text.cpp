@@ -1,6 +1,7 @@
 #include "host/text.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kvx {
 namespace {
@@ -135,28 +136,41 @@ std::u16string UpperAscii(std::u16string_view text) {
     return out;
 }
 
-std::u16string ReadFixedUtf16(std::span<const std::uint16_t> array) {
-    const auto end = std::find(array.begin(), array.end(), std::uint16_t{0});
+std::u16string ReadFixedUtf16(const void* array, std::size_t capacity) {
+    const auto* bytes = static_cast<const unsigned char*>(array);
     std::u16string out;
-    out.reserve(static_cast<std::size_t>(end - array.begin()));
-    for (auto it = array.begin(); it != end; ++it) {
-        out.push_back(static_cast<char16_t>(*it));
+    for (std::size_t i = 0; i < capacity; ++i) {
+        std::uint16_t unit = 0;
+        std::memcpy(&unit, bytes + i * sizeof unit, sizeof unit);
+        if (unit == 0) {
+            break;
+        }
+        out.push_back(static_cast<char16_t>(unit));
     }
     return out;
 }
 
-void WriteFixedUtf16(std::u16string_view text, std::span<std::uint16_t> array) {
-    if (array.empty()) {
+void WriteFixedUtf16(std::u16string_view text, void* array, std::size_t capacity) {
+    if (capacity == 0) {
         return;
     }
-    std::size_t count = std::min(text.size(), array.size() - 1);
+    auto* bytes = static_cast<unsigned char*>(array);
+    std::size_t count = std::min(text.size(), capacity - 1);
     if (count > 0 && count < text.size() && IsHighSurrogate(text[count - 1])) {
         --count;  // keep a pair whole rather than leave half of it
     }
-    std::fill(array.begin(), array.end(), std::uint16_t{0});
-    for (std::size_t i = 0; i < count; ++i) {
-        array[i] = text[i];
+    for (std::size_t i = 0; i < capacity; ++i) {
+        const std::uint16_t unit = i < count ? text[i] : 0;
+        std::memcpy(bytes + i * sizeof unit, &unit, sizeof unit);
     }
+}
+
+std::u16string ReadFixedUtf16(std::span<const std::uint16_t> array) {
+    return ReadFixedUtf16(array.data(), array.size());
+}
+
+void WriteFixedUtf16(std::u16string_view text, std::span<std::uint16_t> array) {
+    WriteFixedUtf16(text, array.data(), array.size());
 }
 
 }  // namespace kvx

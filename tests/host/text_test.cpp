@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 #include <gtest/gtest.h>
 
@@ -100,6 +102,29 @@ TEST(FixedUtf16, WriteNeverSplitsAPair) {
     std::array<std::uint16_t, 5> roomy;
     WriteFixedUtf16(u"ab\U0001F600", roomy);
     EXPECT_EQ(ReadFixedUtf16(roomy), u"ab\U0001F600");
+}
+
+#pragma pack(push, 1)
+struct PackedRecord {
+    std::uint8_t flag;
+    std::uint16_t text[4];  // at an odd offset, as in the request record
+    std::uint8_t after;
+};
+#pragma pack(pop)
+
+TEST(FixedUtf16, PackedFieldAtAnOddAddress) {
+    PackedRecord record{};
+    record.flag = 0xAA;
+    record.after = 0xBB;
+    WriteFixedUtf16(u"abcdef", record.text, std::extent_v<decltype(record.text)>);
+    EXPECT_EQ(ReadFixedUtf16(record.text, std::extent_v<decltype(record.text)>), u"abc");
+    EXPECT_EQ(record.flag, 0xAA);
+    EXPECT_EQ(record.after, 0xBB);  // the terminator stays inside the field
+    unsigned char raw[sizeof record];
+    std::memcpy(raw, &record, sizeof record);
+    EXPECT_EQ(raw[1], 'a');
+    EXPECT_EQ(raw[7], 0);
+    EXPECT_EQ(raw[8], 0);
 }
 
 TEST(FixedUtf16, WriteIntoEmptyArrayDoesNothing) {
