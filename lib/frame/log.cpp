@@ -1,5 +1,7 @@
 #include "frame/log.h"
 
+#include <type_traits>
+
 #include "frame/request_text.h"
 #include "host/host.h"
 #include "host/text.h"
@@ -7,7 +9,9 @@
 namespace kvx {
 
 DiagnosticLog::DiagnosticLog(Host& host, const QdaRequest& request, std::u16string section)
-    : host_(host), path_(ReadFixedUtf16(request.logPath)), section_(std::move(section)) {}
+    : host_(host),
+      path_(ReadFixedUtf16(request.logPath, std::extent_v<decltype(request.logPath)>)),
+      section_(std::move(section)) {}
 
 void DiagnosticLog::Write(std::u16string_view key, std::u16string_view value) const {
     WriteIn(section_, key, value);

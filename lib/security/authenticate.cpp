@@ -1,5 +1,6 @@
 #include "security/authenticate.h"
 
+#include <type_traits>
 #include <algorithm>
 #include <string>
 
@@ -129,7 +130,7 @@ KVX_API int KVX_CALL QDASHA2Auth(QdaRequest* request) {
     }
 
     // The password in the ANSI code page, up to its first zero.
-    const std::u16string password = ReadFixedUtf16(request->password);
+    const std::u16string password = ReadFixedUtf16(request->password, std::extent_v<decltype(request->password)>);
     std::string ansi = state.host().ToAnsi(password);
     std::uint8_t secret[46] = {};
     std::copy_n(ansi.begin(), std::min(ansi.size(), sizeof secret - 1), secret);

@@ -1,5 +1,6 @@
 // Password change: clear the password, read the hint, or store a new password digest and hint
 // (with the identifier digest, and in mode 4 an unlock value bound to a device challenge).
+#include <type_traits>
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -68,7 +69,7 @@ void ReadHint(Host& host, QdaRequest& request, std::span<const std::uint8_t> ima
     const std::u16string hint =
         host.FromAnsi(std::string_view(reinterpret_cast<const char*>(plain), n));
     SecureWipe(plain, sizeof plain);
-    WriteFixedUtf16(hint, request.hint);
+    WriteFixedUtf16(hint, request.hint, std::extent_v<decltype(request.hint)>);
 }
 
 // Modes 3 and 4: digests, hint and unlock value into the image. False with a code on failure.
@@ -79,8 +80,8 @@ bool StoreSecrets(ExportFrame& frame, const MediumInfo& medium, std::span<std::u
     Host& host = state.host();
     const DiagnosticLog& log = frame.log();
     log.Write(u"Write Password data selected", kPass);
-    AnsiText password{host.ToAnsi(ReadFixedUtf16(request.password))};
-    AnsiText hint{host.ToAnsi(ReadFixedUtf16(request.hint))};
+    AnsiText password{host.ToAnsi(ReadFixedUtf16(request.password, std::extent_v<decltype(request.password)>))};
+    AnsiText hint{host.ToAnsi(ReadFixedUtf16(request.hint, std::extent_v<decltype(request.hint)>))};
     const auto passwordBytes =
         SecretBytes(reinterpret_cast<const std::uint8_t*>(password.bytes.data()),
                     std::min<std::size_t>(password.bytes.size(), kMaxHashSecretLength));

@@ -1,5 +1,6 @@
 #include "frame/export_frame.h"
 
+#include <type_traits>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -51,7 +52,7 @@ class ExportFrameTest : public ::testing::Test {
     }
     void TearDown() override { ResetDeviceState(); }
 
-    void EnableLog() { WriteFixedUtf16(dir_.File("trace.log"), request_.logPath); }
+    void EnableLog() { WriteFixedUtf16(dir_.File("trace.log"), request_.logPath, std::extent_v<decltype(request_.logPath)>); }
     std::string LogText() const { return test::ReadTextFile(dir_.path() / "trace.log"); }
 
     test::ScratchDir dir_;
