@@ -29,7 +29,9 @@ CommandTraits TraitsOf(std::span<const std::uint8_t> cdb) {
 
 // Carries out one command on the state of an open session. For data in, what the command
 // produced is copied into hostData (only `transferred` bytes of it).
-Outcome RunCommand(DeviceSession& session, Unit unit, std::span<const std::uint8_t> cdb,
+enum class Path { kPassThrough, kHub };
+
+Outcome RunCommand(DeviceSession& session, Path path, Unit unit, std::span<const std::uint8_t> cdb,
                    std::span<std::uint8_t> hostData, DataDirection direction, bool& changed) {
     BridgeState& st = session.state();
     if (!CdbLengthFits(cdb)) {
@@ -44,6 +46,10 @@ Outcome RunCommand(DeviceSession& session, Unit unit, std::span<const std::uint8
         attention = false;
         changed = true;
         return Outcome::Check(kPowerOnReset, "unit attention");
+    }
+    if (path == Path::kPassThrough && cdb[0] == 0x20 && st.bus == Bus::kAtapi) {
+        // An ATAPI storage stack passes vendor commands only in their 0x21 form.
+        return Outcome::Check(kInvalidOpcode, "plain vendor form through the ATAPI stack");
     }
     if (command->needsOpenSecure && unit == Unit::kSecure && !st.secureOpen) {
         return Outcome::Check(kNotReady, "secure unit closed");
@@ -137,7 +143,8 @@ BridgeReply Bridge::Execute(Unit unit, std::span<const std::uint8_t> cdb,
         return reply;
     }
     bool changed = false;
-    const Outcome outcome = RunCommand(*session, unit, cdb, data, direction, changed);
+    const Outcome outcome =
+        RunCommand(*session, Path::kPassThrough, unit, cdb, data, direction, changed);
     CountForUnplug(session->state(), changed);
     if (changed) {
         session->Save();
@@ -177,9 +184,9 @@ void Bridge::RunHubCommand(DeviceSession& session, bool& changed) {
                       hub_.dataOut.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(
                                                  hub_.dataOut.size(), transfer.length)));
     }
-    const Outcome outcome =
-        refused ? *refused
-                : RunCommand(session, Unit::kCd, cdb, buffer, transfer.direction, changed);
+    const Outcome outcome = refused ? *refused
+                                    : RunCommand(session, Path::kHub, Unit::kCd, cdb, buffer,
+                                                 transfer.direction, changed);
     CountForUnplug(session.state(), changed);
     AppendCommandLog(paths_.log, [&] {
         LogEntry e = EntryFor(Unit::kCd, "hub", cdb, transfer.direction, buffer.size(), outcome);

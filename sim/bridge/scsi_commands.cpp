@@ -200,10 +200,11 @@ Outcome Write10Run(CommandContext& c) {
 // --- vendor envelopes ---------------------------------------------------------------------------
 // The vendor command's own data length, before the ATAPI form raises a short one.
 Shape VendorShape(const BridgeState& s, Unit, std::span<const std::uint8_t> cdb) {
+    // The plain form on an ATAPI bus is refused on the pass-through path (RunCommand); the hub
+    // side channel reaches the firmware past the storage stack and carries it as it is.
     const bool atapiForm = cdb[0] == 0x21;
-    if (atapiForm != (s.bus == Bus::kAtapi)) {
-        return Shape::Refuse(kInvalidOpcode,
-                             atapiForm ? "ATAPI form on a USB bus" : "plain form on an ATAPI bus");
+    if (atapiForm && s.bus != Bus::kAtapi) {
+        return Shape::Refuse(kInvalidOpcode, "ATAPI form on a USB bus");
     }
     if (atapiForm && cdb[1] != 0) {
         return Shape::Refuse(kInvalidField, "ATAPI form with byte 1 set");

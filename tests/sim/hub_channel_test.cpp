@@ -315,6 +315,20 @@ TEST_F(HubChannelTest, PiecesOutOfOrderAreStalled) {
     EXPECT_EQ(Command(hub, 1, padded, 1).status, (std::vector<std::uint8_t>{2, 1, 0x05, 0x24}));
 }
 
+TEST_F(HubChannelTest, AtapiDevicesTakeThePlainVendorFormOnTheSideChannel) {
+    Start([](sim::BridgeState& s) { s.bus = sim::Bus::kAtapi; });
+    const HostHandle hub = OpenHub();
+    const Exchange x = Command(hub, 1, Cdb16(Vendor(0x80)), 1);
+    ASSERT_TRUE(x.allAnswered);
+    EXPECT_EQ(x.status[1], 0);
+    ASSERT_EQ(x.dataIn.size(), 4u);
+    EXPECT_EQ(Le32(x.dataIn, 0), sim::CapabilityWord(machine.State()));
+    // The pass-through path of the same device wants the ATAPI form.
+    auto bridge = machine.MakeBridge();
+    EXPECT_EQ(Exec(*bridge, sim::Unit::kCd, Vendor(0x80), DataDirection::kIn, 4).sense(),
+              (std::array<std::uint8_t, 3>{0x05, 0x20, 0x00}));
+}
+
 TEST_F(HubChannelTest, DeviceBehindAnExternalHub) {
     Start([](sim::BridgeState& s) {
         s.usbHubDepth = 1;

@@ -74,6 +74,19 @@ TEST(SimHost, LettersOfTheMachineAndTheDevice) {
     }
 }
 
+TEST(SimHost, SeesDevicesAndSettingsChangedAfterItStarted) {
+    SimMachine machine;
+    auto host = machine.MakeHost(PlatformHost());
+    EXPECT_EQ(host->LogicalDriveMask(), Bit('C'));
+    machine.AddDevice();
+    EXPECT_EQ(host->LogicalDriveMask(), Bit('C') | Bit('E') | Bit('F'));
+    EXPECT_NE(host->Open(u"\\\\.\\PhysicalDrive1", kAccessReadWrite, kShareReadWrite).handle,
+              kInvalidHandle);
+    machine.SetMachine([](sim::MachineConfig& m) { m.admin = false; });
+    EXPECT_EQ(host->Open(u"\\\\.\\E:", kAccessReadWrite, kShareReadWrite).osError,
+              kErrorAccessDenied);
+}
+
 TEST(SimHost, PassThroughReachesTheUnitBehindTheLetter) {
     SimMachine machine;
     machine.AddDevice([](sim::BridgeState& s) {

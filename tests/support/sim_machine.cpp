@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 
 #include "host/sim/sim_host.h"
 #include "host/text.h"
@@ -161,7 +162,9 @@ int RunProgram(const std::filesystem::path& program, const std::vector<std::stri
     line += " > " + Quoted(PathText(capture)) + " 2>&1";
     const int code = ExitCode(std::system(ShellLine(line).c_str()));
     if (output != nullptr) {
+        // Windows programs end their lines with CR LF; tests compare plain "\n" lines.
         *output = ReadTextFile(capture);
+        std::erase(*output, '\r');
     }
     return code;
 }

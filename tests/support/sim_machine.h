@@ -72,7 +72,7 @@ class ScopedEnv {
 };
 
 // Runs a program to its end and returns its exit code (-1 when it could not run); stdout and
-// stderr together land in `output` when given.
+// stderr together land in `output` when given, with "\n" line ends.
 int RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                std::string* output = nullptr);
 

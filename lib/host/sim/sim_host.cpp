@@ -124,10 +124,7 @@ class SimHost final : public Host {
   public:
     SimHost(Host& platform, const std::string& machineDir)
         : platform_(platform), dir_(sim::MachinePath(machineDir)) {
-        machine_ = sim::LoadMachine(dir_).value_or(sim::MachineConfig{});
-        for (unsigned n : sim::DeviceNumbers(dir_)) {
-            devices_.push_back(std::make_unique<Bridge>(sim::DeviceDirectory(dir_, n)));
-        }
+        Refresh();
     }
 
     // --- Files, volumes and devices ----------------------------------------------------------
@@ -422,6 +419,7 @@ class SimHost final : public Host {
     // --- Process and system
     // ------------------------------------------------------------------------
     OsVersion GetVersion(bool extended) override {
+        Refresh();
         OsVersion v = machine_.version;
         if (!extended) {
             v.productType = 0;  // the plain structure has no product type
@@ -493,10 +491,26 @@ class SimHost final : public Host {
         return states;
     }
 
-    sim::UsbTree Tree() const { return sim::UsbTree(machine_, States()); }
+    sim::UsbTree Tree() {
+        Refresh();
+        return sim::UsbTree(machine_, States());
+    }
+
+    // Picks up what other processes changed in the machine directory: the machine's settings
+    // (the last good ones stay when the file cannot be read) and devices created since.
+    void Refresh() {
+        machine_ = sim::LoadMachine(dir_).value_or(machine_);
+        for (unsigned n : sim::DeviceNumbers(dir_)) {
+            if (std::find(numbers_.begin(), numbers_.end(), n) == numbers_.end()) {
+                numbers_.push_back(n);
+                devices_.push_back(std::make_unique<Bridge>(sim::DeviceDirectory(dir_, n)));
+            }
+        }
+    }
 
     // The machine's own drives, then each device's units; a device's letter wins a clash.
-    std::map<char, Letter> Letters() const {
+    std::map<char, Letter> Letters() {
+        Refresh();
         std::map<char, Letter> letters;
         for (const auto& d : machine_.drives) {
             letters[d.letter] = Letter{d.type, kMachineOwn, Unit::kCd};
@@ -538,6 +552,7 @@ class SimHost final : public Host {
     }
 
     OpenResult OpenDisk(unsigned number, std::uint32_t access) {
+        Refresh();
         Entry e{Kind::kDisk};
         e.unit = Unit::kSecure;
         e.type = kDriveFixed;
@@ -696,6 +711,7 @@ class SimHost final : public Host {
     Host& platform_;
     std::filesystem::path dir_;
     sim::MachineConfig machine_;
+    std::vector<unsigned> numbers_;  // device number of each entry of devices_
     std::vector<std::unique_ptr<Bridge>> devices_;
     std::map<HostHandle, Entry> handles_;
     HostHandle next_ = 0x5100;
