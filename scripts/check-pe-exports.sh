@@ -12,7 +12,10 @@ known="QDACheckCD QDACheckSEC QDAGetChipNum QDAEjectSec QDAGetPasswordStatus QDA
 QDASHA2Auth QDALaunchSec QDAHiddenPartRdWr QDARdWrDirect QDAChangePassWord QDAFormatHDD
 QDAUpdateCDPart QDAWriteCDFormatFlag"
 
-exports=$("$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $NF} t&&/^$/{t=0}')
+exports=$("$objdump" -p "$dll" | awk '
+    /\[Ordinal\/Name Pointer\] Table/ { table = 1; next }
+    table && /^[[:space:]]*\[/ { print $NF; next }
+    table { table = 0 }')
 status=0
 for name in $exports; do
     if ! grep -qw -- "$name" <<<"$known"; then
