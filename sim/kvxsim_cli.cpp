@@ -8,10 +8,13 @@
 #include <optional>
 #include <vector>
 
+#include "host/codepage.h"
 #include "host/text.h"
+#include "sim/bridge/block_region.h"
 #include "sim/bridge/bridge_state.h"
 #include "sim/bridge/command_log.h"
 #include "sim/bridge/device_dir.h"
+#include "sim/bridge/provision.h"
 #include "sim/machine.h"
 
 namespace kvx::sim {
@@ -35,6 +38,11 @@ constexpr std::string_view kUsage = R"(usage:
       --cd-letter X --sec-letter X     drive letters (E and F for device 0)
       --usb-port N --hub-depth N  place in the USB tree (port 1, on the root hub)
       --protected yes|no          password protection flag: the secure unit starts closed
+      --password P [--hint H]     provision as the factory would: data block with P's digest
+                                  and the hint, protection on, the device closed
+  kvxsim provision DIR [--device N] --password P [--hint H]
+                                  write a fresh factory data block (an empty P: no password);
+                                  the verify count starts again
   kvxsim info DIR [--device N]    the device's state as key: value lines
   kvxsim log DIR [--device N] [--from K] [--clear]
                                   the commands the device received, numbered from 0
@@ -154,17 +162,22 @@ unsigned DeviceNumber(const Args& a) {
     return d ? Number<unsigned>("--device", *d) : 0;
 }
 
+// Command-line text: UTF-8 when it is well-formed UTF-8, else the ANSI code page's bytes.
+std::u16string ArgumentText(const std::string& text) {
+    return IsValidUtf8(text) ? FromUtf8(text) : FromCp1252(text);
+}
+
 DevicePaths Device(const Args& a) {
     return DevicePaths(DeviceDirectory(MachinePath(a.positional[0]), DeviceNumber(a)));
 }
 
 int Create(const Args& a, std::ostream& out, std::ostream& err) {
-    CheckOptions(
-        a, {"--device",     "--media",       "--size-mb",  "--bus",   "--vendor",    "--product",
-            "--sec-vendor", "--sec-product", "--revision", "--vid",   "--pid",       "--chip",
-            "--serial",     "--aes-engine",  "--wrap",     "--cd-mb", "--cd-letter", "--sec-letter",
-            "--usb-port",   "--hub-depth",   "--protected"},
-        1);
+    CheckOptions(a, {"--device",    "--media",      "--size-mb",     "--bus",        "--vendor",
+                     "--product",   "--sec-vendor", "--sec-product", "--revision",   "--vid",
+                     "--pid",       "--chip",       "--serial",      "--aes-engine", "--wrap",
+                     "--cd-mb",     "--cd-letter",  "--sec-letter",  "--usb-port",   "--hub-depth",
+                     "--protected", "--password",   "--hint"},
+                 1);
     const auto machine = MachinePath(a.positional[0]);
     std::optional<unsigned> number;
     if (const auto d = a.Get("--device")) {
@@ -251,13 +264,40 @@ int Create(const Args& a, std::ostream& out, std::ostream& err) {
         s.passwordSet = YesNo("--protected", *v);
         s.secureOpen = !s.passwordSet;
     }
+    if (a.Get("--hint") && !a.Get("--password")) {
+        throw UsageError("--hint needs --password");
+    }
     std::string error;
     const auto made = CreateDevice(machine, s, number, &error);
     if (!made) {
         err << "kvxsim create: " << error << "\n";
         return 1;
     }
+    if (const auto password = a.Get("--password")) {
+        const auto refused = Provision(machine, *made, ArgumentText(*password),
+                                       ArgumentText(a.Get("--hint").value_or("")));
+        if (refused) {
+            err << "kvxsim create: " << *refused << "\n";
+            return 1;
+        }
+    }
     out << "device: " << *made << "\n";
+    return 0;
+}
+
+int ProvisionCommand(const Args& a, std::ostream& out, std::ostream& err) {
+    CheckOptions(a, {"--device", "--password", "--hint"}, 1);
+    const auto password = a.Get("--password");
+    if (!password) {
+        throw UsageError("provision: --password is required (empty for none)");
+    }
+    const auto refused = ProvisionDevice(Device(a), ArgumentText(*password),
+                                         ArgumentText(a.Get("--hint").value_or("")));
+    if (refused) {
+        err << "kvxsim provision: " << *refused << "\n";
+        return 1;
+    }
+    out << "device: " << DeviceNumber(a) << "\n";
     return 0;
 }
 
@@ -276,6 +316,16 @@ int Info(const Args& a, std::ostream& out, std::ostream& err) {
     out << "size_mb: " << s->sectors / 2048 << "\n";
     out << "secure_letter_shown: " << (SecureLetterShown(*s) ? "yes" : "no") << "\n";
     out << "commands_logged: " << CommandLogSize(paths.log) << "\n";
+    // What the firmware finds in its block region.
+    if (const auto region = LoadBlockRegion(*s, paths); region && region->index) {
+        const auto block = region->Block();
+        out << "data_block: " << region->span.start + *region->index
+            << (region->span.hidden ? " hidden" : " medium") << "\n";
+        out << "password_stored: " << (HasMarker(block, datablock::kPasswordMarker) ? "yes" : "no")
+            << "\n";
+    } else {
+        out << "data_block: none\n";
+    }
     return 0;
 }
 
@@ -408,6 +458,9 @@ int RunKvxsim(std::span<const std::string> args, std::ostream& out, std::ostream
         }
         if (a.command == "log") {
             return Log(a, out, err);
+        }
+        if (a.command == "provision") {
+            return ProvisionCommand(a, out, err);
         }
         if (a.command == "replug") {
             CheckOptions(a, {"--device"}, 1);

@@ -113,6 +113,32 @@ Field Enum(std::string_view key, E BridgeState::*member, std::string_view (*name
             }};
 }
 
+Field AuthChallenge(std::string_view key, Exchange e) {
+    return {
+        key,
+        [e](const BridgeState& s) { return FormatAuthBytes(s.auth.challenge[ExchangeIndex(e)]); },
+        [e](BridgeState& s, std::string_view v) {
+            const auto parsed = ParseChallengeText(v);
+            if (parsed) {
+                s.auth.challenge[ExchangeIndex(e)] = *parsed;
+            }
+            return parsed.has_value();
+        }};
+}
+
+Field AuthResponse(std::string_view key, Exchange e) {
+    return {
+        key,
+        [e](const BridgeState& s) { return FormatAuthBytes(s.auth.response[ExchangeIndex(e)]); },
+        [e](BridgeState& s, std::string_view v) {
+            const auto parsed = ParseResponseText(v);
+            if (parsed) {
+                s.auth.response[ExchangeIndex(e)] = *parsed;
+            }
+            return parsed.has_value();
+        }};
+}
+
 const std::vector<Field>& Fields() {
     static const std::vector<Field> fields = {
         Text("vendor", &BridgeState::vendor),
@@ -143,6 +169,25 @@ const std::vector<Field>& Fields() {
         Flag("secure_open", &BridgeState::secureOpen),
         Flag("attention_cd", &BridgeState::attentionCd),
         Flag("attention_secure", &BridgeState::attentionSecure),
+        Number("verify_count", &BridgeState::verifyCount),
+        AuthChallenge("auth_password_challenge", Exchange::kPassword),
+        AuthResponse("auth_password_response", Exchange::kPassword),
+        AuthChallenge("auth_identifier_challenge", Exchange::kIdentifier),
+        AuthResponse("auth_identifier_response", Exchange::kIdentifier),
+        {"auth_identifier_verified",
+         [](const BridgeState& s) { return std::string(s.auth.identifierVerified ? "yes" : "no"); },
+         [](BridgeState& s, std::string_view v) {
+             const auto b = ParseBool(v);
+             s.auth.identifierVerified = b.value_or(false);
+             return b.has_value();
+         }},
+        {"auth_unlocked",
+         [](const BridgeState& s) { return std::string(s.auth.unlocked ? "yes" : "no"); },
+         [](BridgeState& s, std::string_view v) {
+             const auto b = ParseBool(v);
+             s.auth.unlocked = b.value_or(false);
+             return b.has_value();
+         }},
     };
     return fields;
 }

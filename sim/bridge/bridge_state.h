@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/bridge/auth_session.h"
 #include "sim/bridge/fault_plan.h"
 
 namespace kvx::sim {
@@ -59,6 +60,8 @@ struct BridgeState {
     bool secureOpen = true;    // capability bit 17: the secure unit answers
     bool attentionCd = false;  // UNIT ATTENTION pending on the CD unit
     bool attentionSecure = false;
+    std::uint8_t verifyCount = kVerifyCountStart;  // remaining login tries (0xC8 step 4)
+    AuthSession auth;                              // logins; a replug ends them
 
     std::vector<Fault> faults;
 

@@ -147,6 +147,7 @@ void Replug(BridgeState& state) {
     state.secureOpen = !state.passwordSet;
     state.attentionCd = true;
     state.attentionSecure = true;
+    state.auth = {};  // the firmware forgets any login: a protected device needs the password again
 }
 
 }  // namespace kvx::sim

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "sim/bridge/authentication.h"
 #include "sim/bridge/commands.h"
 #include "sim/bridge/medium.h"
 
@@ -77,6 +78,9 @@ Outcome SectorRun(CommandContext& c) {
         }
     } else if (!WriteSectors(image, lba, c.data)) {
         return Outcome::Check(kWriteFault, "image not written");
+    } else {
+        NoteSectorWrite(c, lba, static_cast<std::uint32_t>(c.data.size() / kSectorSize),
+                        (flags & kFlagHidden) != 0);
     }
     return Outcome::Good(static_cast<std::uint32_t>(c.data.size()));
 }
@@ -109,6 +113,7 @@ Outcome IdentifyRun(CommandContext& c) {
 constexpr VendorCommand kVendorCommands[] = {
     {0x80, "PASSTHRU_GET_DEV_CAPS", WordShape, CapabilityRun},
     {0xBB, "PASSTHRU_GETEXT_DEV_CAPS", WordShape, ExtendedCapabilityRun},
+    {0xC8, "PASSTHRU_AUTHENTICATE", AuthenticateShape, AuthenticateRun},
     {0xCF, "PASSTHRU_HIDDEN_RDWR", SectorShape, SectorRun},
     {0xD0, "IDENTIFY", IdentifyShape, IdentifyRun},
 };

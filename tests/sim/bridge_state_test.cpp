@@ -35,7 +35,13 @@ TEST(BridgeStateText, EveryFieldSurvivesARoundTrip) {
     s.attentionSecure = true;
     s.faults.push_back(*ParseFault("fail sub:cf count=3 sense=25/24/00"));
     s.faults.push_back(*ParseFault("hub-name-length value=4000000000"));
-    s.extra["verify_count"] = "5";
+    s.verifyCount = 3;
+    s.auth.challenge[1] = Challenge{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 0xFF};
+    s.auth.response[0] = Response{};
+    s.auth.response[0]->fill(0xA5);
+    s.auth.identifierVerified = true;
+    s.auth.unlocked = true;
+    s.extra["later_key"] = "5";
 
     std::string error;
     const auto back = ParseState(FormatState(s), &error);
@@ -52,14 +58,34 @@ TEST(BridgeStateText, EveryFieldSurvivesARoundTrip) {
     EXPECT_EQ(back->faults[0].count, 3u);
     EXPECT_EQ(back->faults[0].sense[0], 0x25);
     EXPECT_EQ(back->faults[1].value, 4000000000u);
-    EXPECT_EQ(back->extra.at("verify_count"), "5");
+    EXPECT_EQ(back->verifyCount, 3);
+    EXPECT_EQ(back->auth.challenge[1], s.auth.challenge[1]);
+    EXPECT_FALSE(back->auth.challenge[0].has_value());
+    EXPECT_EQ(back->auth.response[0], s.auth.response[0]);
+    EXPECT_FALSE(back->auth.response[1].has_value());
+    EXPECT_TRUE(back->auth.identifierVerified);
+    EXPECT_TRUE(back->auth.unlocked);
+    EXPECT_EQ(back->extra.at("later_key"), "5");
 }
 
 TEST(BridgeStateText, MalformedLinesAreRefused) {
     const char* bad[] = {
-        "format: 2\n",     "vid: 0x10000\n",       "media: tape\n",    "plugged: maybe\n",
-        "sectors: -1\n",   "cd_letter: EF\n",      "fault: explode\n", "fault: fail sub:xyz\n",
-        "no colon here\n", "fault: fail count=\n", "bus: scsi\n",      "fault: fail sense=1/2\n",
+        "format: 2\n",
+        "vid: 0x10000\n",
+        "media: tape\n",
+        "plugged: maybe\n",
+        "sectors: -1\n",
+        "cd_letter: EF\n",
+        "fault: explode\n",
+        "fault: fail sub:xyz\n",
+        "no colon here\n",
+        "fault: fail count=\n",
+        "bus: scsi\n",
+        "fault: fail sense=1/2\n",
+        "verify_count: 256\n",
+        "auth_password_challenge: 0102\n",
+        "auth_unlocked: maybe\n",
+        "auth_identifier_response: zz\n",
     };
     for (const char* text : bad) {
         std::string error;
