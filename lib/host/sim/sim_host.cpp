@@ -4,6 +4,8 @@
 //                          is open, its secure unit (removable on flash, fixed on hard disks)
 //   "\\.\PhysicalDrive0"   the machine's own disk; "\\.\PhysicalDrive<1+i>" device i's secure unit
 //   "\\.\HCD0" and the host controller's interface path; hub names from the controls
+//   "X:\NAME" on device 0's CD letter  the file NAME in the machine's "cd" folder, read-only: a
+//                          program started from that folder reports its module path there
 // Everything else (plain files, profile strings, code page, shared blocks, clock) goes to the
 // platform host. All handles are this host's own; platform handles are kept behind them.
 #include "host/sim/sim_host.h"
@@ -132,7 +134,14 @@ class SimHost final : public Host {
                     Disposition disposition) override {
         const std::string text = Upper(ToUtf8(name));
         if (!text.starts_with("\\\\.\\") && !text.starts_with("\\\\?\\")) {
-            const OpenResult r = platform_.Open(name, access, share, disposition);
+            const auto cd = CdFile(name);
+            if (cd && (*cd).empty()) {
+                return {kInvalidHandle, kErrorPathNotFound};
+            }
+            if (cd && ((access & kAccessWrite) != 0 || disposition != Disposition::kOpenExisting)) {
+                return {kInvalidHandle, kErrorAccessDenied};  // a CD-ROM
+            }
+            const OpenResult r = platform_.Open(cd ? *cd : name, access, share, disposition);
             if (r.handle == kInvalidHandle) {
                 return r;
             }
@@ -202,7 +211,10 @@ class SimHost final : public Host {
         return platform_.FileSize(e->platform);
     }
 
-    bool FileExists(std::u16string_view path) override { return platform_.FileExists(path); }
+    bool FileExists(std::u16string_view path) override {
+        const auto cd = CdFile(path);
+        return cd ? !cd->empty() && platform_.FileExists(*cd) : platform_.FileExists(path);
+    }
 
     // --- Storage -------------------------------------------------------------------------------
     ScsiOutcome ScsiPassThrough(HostHandle drive, const ScsiCommand& command) override {
@@ -297,8 +309,8 @@ class SimHost final : public Host {
             return PartitionInfo{1 << 20, std::uint64_t{64} << 30, 2048, 1, 0x07, true, true};
         }
         const auto st = State(e->device);
-        if (!st || !st->plugged) {
-            return std::nullopt;
+        if (!st || !st->plugged || (e->unit == Unit::kSecure && !sim::SecureLetterShown(*st))) {
+            return std::nullopt;  // a closed secure unit is not ready: no partition to show
         }
         const std::uint64_t unitBytes =
             (e->unit == Unit::kCd ? st->cdSectors : st->secSectors) * sim::kSectorSize;
@@ -426,15 +438,19 @@ class SimHost final : public Host {
         }
         return v;
     }
-    std::u16string ModuleFileName() override { return platform_.ModuleFileName(); }
+    std::u16string ModuleFileName() override {
+        const std::u16string real = platform_.ModuleFileName();
+        return CdModuleName(real).value_or(real);
+    }
     std::u16string ReadProfileString(std::u16string_view section, std::u16string_view key,
                                      std::u16string_view defaultValue, std::u16string_view path,
                                      std::size_t maxChars) override {
-        return platform_.ReadProfileString(section, key, defaultValue, path, maxChars);
+        const auto cd = CdFile(path);
+        return platform_.ReadProfileString(section, key, defaultValue, cd ? *cd : path, maxChars);
     }
     bool WriteProfileString(std::u16string_view section, std::u16string_view key,
                             std::u16string_view value, std::u16string_view path) override {
-        return platform_.WriteProfileString(section, key, value, path);
+        return !CdFile(path) && platform_.WriteProfileString(section, key, value, path);
     }
     std::string ToAnsi(std::u16string_view text) override { return platform_.ToAnsi(text); }
     std::u16string FromAnsi(std::string_view text) override { return platform_.FromAnsi(text); }
@@ -494,6 +510,79 @@ class SimHost final : public Host {
     sim::UsbTree Tree() {
         Refresh();
         return sim::UsbTree(machine_, States());
+    }
+
+    // Device 0's CD drive letter (the letter shows only while it is on the bus).
+    std::optional<char> CdLetter(bool plugged) {
+        Refresh();
+        const auto st = devices_.empty() ? std::nullopt : State(0);
+        if (!st || (plugged && !st->plugged)) {
+            return std::nullopt;
+        }
+        return st->cdLetter;
+    }
+
+    // A path on device 0's CD letter: the native file in the "cd" folder (found without regard
+    // to letter case), empty when the drive is not there; nullopt for any other path.
+    std::optional<std::u16string> CdFile(std::u16string_view path) {
+        if (path.size() < 3 || path[1] != u':' || (path[2] != u'\\' && path[2] != u'/')) {
+            return std::nullopt;
+        }
+        const auto letter = CdLetter(false);
+        const auto drive = static_cast<char16_t>(path[0] >= u'a' && path[0] <= u'z' ? path[0] - 32
+                                                                                   : path[0]);
+        if (!letter || drive != static_cast<char16_t>(*letter)) {
+            return std::nullopt;
+        }
+        if (!CdLetter(true)) {
+            return std::u16string();
+        }
+        std::filesystem::path native = dir_ / "cd";
+        std::u16string_view rest = path.substr(3);
+        while (!rest.empty()) {
+            const std::size_t cut = rest.find_first_of(u"\\/");
+            const std::u16string part(rest.substr(0, cut));
+            rest = cut == std::u16string_view::npos ? std::u16string_view() : rest.substr(cut + 1);
+            if (part.empty()) {
+                continue;
+            }
+            std::filesystem::path next = native / part;
+            std::error_code ec;
+            for (std::filesystem::directory_iterator it(native, ec), end; !ec && it != end;
+                 it.increment(ec)) {
+                if (Upper(ToUtf8(it->path().filename().u16string())) == Upper(ToUtf8(part))) {
+                    next = it->path();
+                    break;
+                }
+            }
+            native = next;
+        }
+        return native.u16string();
+    }
+
+    // "E:\NAME" for a program whose file lies in the machine's "cd" folder.
+    std::optional<std::u16string> CdModuleName(const std::u16string& real) {
+        const auto letter = CdLetter(false);
+        if (!letter || real.empty()) {
+            return std::nullopt;
+        }
+        std::error_code cdError;
+        std::error_code fileError;
+        const std::filesystem::path cd = std::filesystem::weakly_canonical(dir_ / "cd", cdError);
+        const std::filesystem::path file =
+            std::filesystem::weakly_canonical(std::filesystem::path(real), fileError);
+        if (cdError || fileError) {
+            return std::nullopt;
+        }
+        const std::filesystem::path relative = file.lexically_relative(cd);
+        if (relative.empty() || *relative.begin() == "..") {
+            return std::nullopt;
+        }
+        std::u16string name = std::u16string(1, static_cast<char16_t>(*letter)) + u":";
+        for (const auto& part : relative) {
+            name += u"\\" + part.u16string();
+        }
+        return name;
     }
 
     // Picks up what other processes changed in the machine directory: the machine's settings

@@ -1,0 +1,144 @@
+#include "apps/keyport/change_password.h"
+
+#include <type_traits>
+
+#include "apps/keyport/keyport_strings.h"
+#include "apps/keyport/library_error.h"
+#include "apps/keyport/resource_ids.h"
+#include "common/secret_text.h"
+#include "host/text.h"
+
+namespace kvx::keyport {
+namespace {
+
+using ui::ControlKind;
+using ui::Icon;
+
+constexpr std::uint8_t kPasswordRefused = 25;
+constexpr std::uint8_t kWritePasswordAndHint = 3;
+
+}  // namespace
+
+const ui::DialogSpec& CChangePassword::Spec() const {
+    static const ui::DialogSpec spec{kChangePasswordTemplate,
+                                     {{kChangeIntro, ControlKind::kStatic},
+                                      {kCurrentLabel, ControlKind::kStatic},
+                                      {kCurrentEdit, ControlKind::kPasswordEdit},
+                                      {kNewLabel, ControlKind::kStatic},
+                                      {kNewEdit, ControlKind::kPasswordEdit},
+                                      {kConfirmLabel, ControlKind::kStatic},
+                                      {kConfirmEdit, ControlKind::kPasswordEdit},
+                                      {kNewHintLabel, ControlKind::kStatic},
+                                      {kNewHintEdit, ControlKind::kEdit},
+                                      {kApplyButton, ControlKind::kDefaultButton},
+                                      {kChangeCancel, ControlKind::kButton}}};
+    return spec;
+}
+
+void CChangePassword::OnInit(ui::Window& window) {
+    window.SetText(kChangeIntro, s_.String(kStrChangeIntro));
+    window.SetText(kCurrentLabel, s_.String(kStrCurrentLabel));
+    window.SetText(kNewLabel, s_.String(kStrNewLabel));
+    window.SetText(kConfirmLabel, s_.String(kStrConfirmLabel));
+    window.SetText(kNewHintLabel, s_.String(kStrNewHintLabel));
+    window.SetText(kApplyButton, s_.String(kStrChangeOk));
+    window.SetText(kChangeCancel, s_.String(kStrChangeCancel));
+    for (const ui::ControlId edit : {kCurrentEdit, kNewEdit, kConfirmEdit}) {
+        window.SetTextLimit(edit, kPasswordChars);
+    }
+    window.SetTextLimit(kNewHintEdit, kHintChars);
+    window.SetIcon(kMainIcon);
+    if (!window.CreateTooltips()) {
+        window.ShowMessage(s_.Text(kStrNoTooltip));
+    }
+    // Title and the state of the current-password field do not depend on the tooltips.
+    window.SetTitle(s_.String(kStrCaption));
+    if (s_.request.passwordSupported == 0) {
+        window.Enable(kCurrentEdit, false);
+    }
+}
+
+void CChangePassword::OnCommand(ui::Window& window, ui::ControlId id) {
+    if (id == kApplyButton) {
+        Apply(window);
+    } else if (id == kChangeCancel || id == ui::kIdCancel) {
+        window.Close(ui::kResultCancel);
+    }
+}
+
+void CChangePassword::OnDeviceRemoved(ui::Window& window) {
+    if (s_.DeviceGone()) {
+        window.Close(ui::kResultOk);
+    }
+}
+
+void CChangePassword::Refuse(ui::Window& window, const ui::Message& message, ui::ControlId field) {
+    window.ShowMessage(message);
+    window.Focus(field);
+}
+
+void CChangePassword::Apply(ui::Window& window) {
+    ui::SecretText<kPasswordUnits> current;
+    ui::SecretText<kPasswordUnits> fresh;
+    ui::SecretText<kPasswordUnits> confirm;
+    ui::SecretText<kHintUnits> hint;
+    current.Read(window, kCurrentEdit);
+    fresh.Read(window, kNewEdit);
+    confirm.Read(window, kConfirmEdit);
+    hint.Read(window, kNewHintEdit);
+    const bool protectedDevice = s_.request.passwordSupported == 1;
+
+    if (protectedDevice && current.size() < 4) {
+        return Refuse(window, s_.Text(kStrPasswordTooShort, Icon::kInformation), kCurrentEdit);
+    }
+    if (fresh.size() < 4) {
+        return Refuse(window, s_.Text(kStrPasswordTooShort, Icon::kInformation), kNewEdit);
+    }
+    if (confirm.size() < 4) {
+        return Refuse(window, s_.Text(kStrPasswordTooShort, Icon::kInformation), kConfirmEdit);
+    }
+    if (fresh.view() != confirm.view()) {
+        return Refuse(window, s_.Text(kStrConfirmMismatch, Icon::kInformation), kConfirmEdit);
+    }
+    if (hint.size() < 5) {
+        return Refuse(window, s_.Text(kStrHintTooShort, Icon::kInformation), kNewHintEdit);
+    }
+
+    QdaRequest& r = s_.request;
+    if (protectedDevice) {
+        // The current password must be proved; a library without the login cannot prove it.
+        r.verifyCount = 0;
+        s_.PutPassword(current.view());
+        const auto proved = s_.lib().SHA2Auth(r);
+        s_.WipePassword();
+        if (!proved) {
+            return Refuse(window, s_.LibraryMissing(), kCurrentEdit);
+        }
+        if (*proved == 0) {
+            if (r.errorCode != kPasswordRefused && r.errorCode != 0 &&
+                ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
+                window.Focus(kCurrentEdit);
+                return;
+            }
+            return Refuse(window, s_.Text(kStrInvalidCurrent, Icon::kError), kCurrentEdit);
+        }
+    }
+
+    r.changeOp = kWritePasswordAndHint;
+    s_.PutPassword(fresh.view());
+    WriteFixedUtf16(hint.view(), r.hint, std::extent_v<decltype(r.hint)>);
+    const auto written = s_.lib().ChangePassWord(r);
+    s_.WipePassword();
+    if (!written || *written == 0) {
+        // A library without the export has not written anything either.
+        if (written && r.errorCode != 0) {
+            ShowLibraryError(s_, window, r.errorCode, r.mediaType);
+        }
+        return Refuse(window, s_.Text(kStrWritePasswordFailed, Icon::kError), kCurrentEdit);
+    }
+    window.ShowMessage(
+        s_.Text(protectedDevice ? kStrPasswordChanged : kStrSecurityEnabled, Icon::kInformation));
+    window.Close(ui::kResultOk);
+}
+
+}  // namespace kvx::keyport

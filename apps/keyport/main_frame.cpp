@@ -1,0 +1,66 @@
+#include "apps/keyport/main_frame.h"
+
+#include "apps/keyport/keyport_strings.h"
+#include "apps/keyport/library_error.h"
+#include "apps/keyport/login_dialog.h"
+#include "apps/keyport/resource_ids.h"
+
+namespace kvx::keyport {
+
+const ui::DialogSpec& CMainFrame::Spec() const {
+    static const ui::DialogSpec spec{kMainFrameTemplate, {}};
+    return spec;
+}
+
+void CMainFrame::OnInit(ui::Window& window) {
+    window.SetTitle(kWindowName);
+    QdaRequest& r = s_.request;
+    if (const auto status = s_.lib().GetPasswordStatus(r); status && *status == 0) {
+        if (r.errorCode == 0 || !ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
+            window.ShowMessage(s_.Text(kStrNoPasswordStatus, ui::Icon::kError));
+        }
+        window.StartTimer(kCloseTimer, 500);
+        return;
+    }
+    if (r.passwordSupported == 0 || r.deviceDisabled != 0) {
+        // No login needed: show the device's CD drive and end.
+        if (r.cdLetters[0] != 0) {
+            s_.view.ShellOpen(std::u16string(1, static_cast<char16_t>(r.cdLetters[0])) + u":");
+        }
+        window.StartTimer(kCloseTimer, 500);
+        return;
+    }
+    window.StartTimer(kWaitForDriveTimer, 500);
+}
+
+void CMainFrame::OnTimer(ui::Window& window, unsigned id) {
+    if (id == kCloseTimer) {
+        window.StopTimer(kCloseTimer);
+        OnCloseRequest(window);
+    } else if (id == kWaitForDriveTimer) {
+        WaitForDrive(window);
+    }
+}
+
+void CMainFrame::WaitForDrive(ui::Window& window) {
+    if (const auto found = s_.lib().CheckCD(s_.request); found && *found == 0) {
+        window.ShowMessage(s_.Text(kStrDeviceNotFound, ui::Icon::kError));
+        window.StopTimer(kWaitForDriveTimer);
+        OnCloseRequest(window);
+        return;
+    }
+    if (!s_.StoreProgramDrive()) {
+        return;  // not (yet) among the CD drives: the next tick looks again
+    }
+    // One login dialog only: the timer stops before it opens.
+    window.StopTimer(kWaitForDriveTimer);
+    CKEYPORTDlg login(s_);
+    window.RunModal(login);
+    OnCloseRequest(window);
+}
+
+void CMainFrame::OnCloseRequest(ui::Window& window) {
+    window.Close(0);
+}
+
+}  // namespace kvx::keyport
