@@ -92,6 +92,13 @@ class ForwardingHost : public Host {
     std::int64_t Time() override { return inner_.Time(); }
     void SeedRandom(std::uint32_t seed) override { inner_.SeedRandom(seed); }
     int Random() override { return inner_.Random(); }
+    void SetControlText(std::uint32_t window, std::u16string_view text) override {
+        inner_.SetControlText(window, text);
+    }
+    void SetProgressPosition(std::uint32_t window, int percent) override {
+        inner_.SetProgressPosition(window, percent);
+    }
+    void PumpDialogMessages(std::uint32_t dialog) override { inner_.PumpDialogMessages(dialog); }
 
   protected:
     Host& inner() { return inner_; }

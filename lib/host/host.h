@@ -222,6 +222,17 @@ class Host {
     virtual std::int64_t Time() = 0;
     virtual void SeedRandom(std::uint32_t seed) = 0;
     virtual int Random() = 0;  // 0 to 32767
+
+    // --- Progress display in the caller's controls -----------------------------------------
+    // Window handles come from the request record (32-bit); 0 or an unknown handle does nothing.
+    // On hosts without windows they name sinks the program's view registered (progress_sink.h).
+    // Sets the text of a label or status line (WM_SETTEXT).
+    virtual void SetControlText(std::uint32_t window, std::u16string_view text) = 0;
+    // Moves a progress bar to percent (PBM_SETPOS).
+    virtual void SetProgressPosition(std::uint32_t window, int percent) = 0;
+    // Handles the dialog's queued messages; stops at the first Escape or Enter key press or mouse
+    // button press, which it discards.
+    virtual void PumpDialogMessages(std::uint32_t dialog) = 0;
 };
 
 // The host of this process: the sim host when KVX_SIM names a machine directory, otherwise the

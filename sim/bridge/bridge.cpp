@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "sim/bridge/aes_engine.h"
 #include "sim/bridge/commands.h"
 #include "sim/bridge/medium.h"
 
@@ -355,7 +356,11 @@ bool Bridge::ReadUnitSectors(Unit unit, std::uint64_t sector, std::span<std::uin
     if (data.size() % kSectorSize != 0 || sector + count > size) {
         return false;
     }
-    return ReadSectors(paths_.medium, start + sector, data);
+    if (!ReadSectors(paths_.medium, start + sector, data)) {
+        return false;
+    }
+    EngineDecipher(st, start + sector, data);
+    return true;
 }
 
 }  // namespace kvx::sim

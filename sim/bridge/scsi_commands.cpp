@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 
+#include "sim/bridge/aes_engine.h"
 #include "sim/bridge/commands.h"
 #include "sim/bridge/medium.h"
 
@@ -184,6 +185,7 @@ Outcome Read10Run(CommandContext& c) {
     if (!ReadSectors(c.paths.medium, FirstMediumSector(c), c.data)) {
         return Outcome::Check(kMediumError, "medium image unreadable");
     }
+    EngineDecipher(c.state, FirstMediumSector(c), c.data);
     return Outcome::Good(static_cast<std::uint32_t>(c.data.size()));
 }
 
@@ -191,7 +193,8 @@ Outcome Write10Run(CommandContext& c) {
     if (c.data.empty()) {
         return Outcome::Good(0);
     }
-    if (!WriteSectors(c.paths.medium, FirstMediumSector(c), c.data)) {
+    if (!WriteSectors(c.paths.medium, FirstMediumSector(c),
+                      EngineEnciphered(c.state, FirstMediumSector(c), c.data))) {
         return Outcome::Check(kWriteFault, "medium image not written");
     }
     return Outcome::Good(static_cast<std::uint32_t>(c.data.size()));

@@ -28,6 +28,7 @@
 #include "host/host.h"
 #include "host/platform_host.h"
 #include "host/profile_ini.h"
+#include "host/progress_sink.h"
 #include "host/text.h"
 
 namespace kvx {
@@ -384,6 +385,14 @@ class PosixHost final : public Host {
         seed_ = seed_ * 214013u + 2531011u;
         return static_cast<int>((seed_ >> 16) & 0x7FFF);
     }
+    // No windows here: the handles name the controls of the program's own view.
+    void SetControlText(std::uint32_t window, std::u16string_view text) override {
+        SinkSetText(window, text);
+    }
+    void SetProgressPosition(std::uint32_t window, int percent) override {
+        SinkSetPosition(window, percent);
+    }
+    void PumpDialogMessages(std::uint32_t dialog) override { SinkPump(dialog); }
 
   private:
     bool IsFile(HostHandle handle) {

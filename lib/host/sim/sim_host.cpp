@@ -482,6 +482,16 @@ class SimHost final : public Host {
     std::int64_t Time() override { return platform_.Time(); }
     void SeedRandom(std::uint32_t seed) override { platform_.SeedRandom(seed); }
     int Random() override { return platform_.Random(); }
+    // The caller's controls are the platform's business, not the machine's.
+    void SetControlText(std::uint32_t window, std::u16string_view text) override {
+        platform_.SetControlText(window, text);
+    }
+    void SetProgressPosition(std::uint32_t window, int percent) override {
+        platform_.SetProgressPosition(window, percent);
+    }
+    void PumpDialogMessages(std::uint32_t dialog) override {
+        platform_.PumpDialogMessages(dialog);
+    }
 
   private:
     OpenResult Opened(const Entry& entry) {

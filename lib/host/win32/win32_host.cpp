@@ -712,7 +712,45 @@ class Win32Host final : public Host {
     void SeedRandom(std::uint32_t seed) override { std::srand(seed); }
     int Random() override { return std::rand(); }
 
+    void SetControlText(std::uint32_t window, std::u16string_view text) override {
+        if (window != 0) {
+            const std::wstring value(text.begin(), text.end());
+            SendMessageW(ToWindow(window), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value.c_str()));
+        }
+    }
+    void SetProgressPosition(std::uint32_t window, int percent) override {
+        constexpr UINT kProgressSetPosition = WM_USER + 2;  // PBM_SETPOS
+        if (window != 0) {
+            SendMessageW(ToWindow(window), kProgressSetPosition, static_cast<WPARAM>(percent), 0);
+        }
+    }
+    void PumpDialogMessages(std::uint32_t dialog) override {
+        if (dialog == 0) {
+            return;
+        }
+        const HWND window = ToWindow(dialog);
+        MSG message;
+        while (PeekMessageW(&message, window, 0, 0, PM_REMOVE) != FALSE) {
+            const bool confirmKey = message.message == WM_KEYDOWN &&
+                                    (message.wParam == VK_ESCAPE || message.wParam == VK_RETURN);
+            if (confirmKey || message.message == WM_LBUTTONDOWN ||
+                message.message == WM_RBUTTONDOWN || message.message == WM_NCLBUTTONDOWN ||
+                message.message == WM_NCRBUTTONDOWN) {
+                return;  // never reaches the dialog during a long operation
+            }
+            if (IsDialogMessageW(window, &message) == FALSE) {
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+        }
+    }
+
   private:
+    // User handles are 32-bit values, sign-extended in 64-bit processes.
+    static HWND ToWindow(std::uint32_t window) {
+        return reinterpret_cast<HWND>(
+            static_cast<std::intptr_t>(static_cast<std::int32_t>(window)));
+    }
     static OVERLAPPED PositionAt(std::uint64_t offset) {
         OVERLAPPED at{};
         at.Offset = static_cast<DWORD>(offset);

@@ -1,0 +1,119 @@
+// QDAWriteCDFormatFlag: records in the password data block that the CD partition was laid down
+// (byte 9 = 0xFC) and, when asked, stores a password digest, hint and identifier digest with it.
+// The block is rewritten once, where it was found.
+#include <algorithm>
+#include <string>
+#include <type_traits>
+
+#include "discovery/identify.h"
+#include "frame/export_frame.h"
+#include "frame/qda.h"
+#include "frame/request_text.h"
+#include "host/text.h"
+#include "security/authenticate.h"
+#include "security/data_block.h"
+#include "security/hdd_info.h"
+#include "security/sha256.h"
+#include "security/wipe.h"
+
+namespace kvx::media {
+namespace {
+
+constexpr std::uint8_t kCdFormatted = 0xFC;
+constexpr std::uint8_t kErrHintTooLong = 50;
+
+// The text in the ANSI code page, wiped on destruction.
+struct AnsiBytes {
+    std::string bytes;
+    ~AnsiBytes() { SecureWipe(bytes.data(), bytes.size()); }
+    std::span<const std::uint8_t> span() const {
+        return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+    }
+};
+
+// Password digest, hint and (hard disks) identifier digest into the block. False with a code.
+bool StoreSecrets(ExportFrame& frame, const MediumInfo& medium, std::span<std::uint8_t> image,
+                  const AnsiBytes& password) {
+    QdaRequest& request = frame.request();
+    DeviceState& state = frame.state();
+    Host& host = frame.host();
+    const AnsiBytes hint{
+        host.ToAnsi(ReadFixedUtf16(request.hint, std::extent_v<decltype(request.hint)>))};
+    if (hint.bytes.size() > block::kHintCapacity) {
+        frame.Fail(kErrHintTooLong);
+        return false;
+    }
+    std::uint8_t digest[kDigestSize];
+    const auto secret =
+        SecretBytes(password.span().data(), std::min(password.bytes.size(), kMaxHashSecretLength));
+    (void)HashSecret(secret, digest, nullptr, false);
+    image[block::kPasswordMarker] = 0xB6;
+    image[block::kPasswordMarker + 1] = 0xC3;
+    std::copy(std::begin(digest), std::end(digest), image.begin() + block::kPasswordDigest);
+    SecureWipe(digest, sizeof digest);
+
+    host.SeedRandom(static_cast<std::uint32_t>(host.Time()));
+    const std::uint8_t key = static_cast<std::uint8_t>(host.Random() & 0xFF);
+    std::fill_n(image.begin() + block::kHint, block::kHintCapacity, std::uint8_t{0});
+    ScrambleHint(hint.span(), key, image.subspan(block::kHint, block::kHintCapacity));
+    image[block::kHintLength] = static_cast<std::uint8_t>(hint.bytes.size());
+    image[block::kHintKey] = key;
+
+    if (medium.IsHardDisk()) {
+        std::uint8_t idDigest[kDigestSize];
+        (void)HashSecret(SecretBytes(state.uniqueId, sizeof state.uniqueId), idDigest, nullptr,
+                         false);
+        image[block::kIdMarker] = 0xB6;
+        image[block::kIdMarker + 1] = 0xC3;
+        std::copy(std::begin(idDigest), std::end(idDigest), image.begin() + block::kIdDigest);
+    }
+    return true;
+}
+
+bool Run(ExportFrame& frame) {
+    QdaRequest& request = frame.request();
+    DeviceState& state = frame.state();
+    const DiagnosticLog& log = frame.log();
+    log.Write(FormatText("%s %c:", "Checking Drvletter", static_cast<char>(request.driveLetter)),
+              kTest);
+    if (!frame.CheckDrive(&IdentifyDevice)) {
+        return false;
+    }
+    MediumInfo medium;
+    if (!GetHddInfo(state, log, request.errorCode, medium)) {
+        frame.Fail(kErrNoCapacity);
+        return false;
+    }
+    request.mediaType = medium.mediaType;
+    BlockRegion region;
+    if (!LocateDataBlock(state, medium, region, request.errorCode)) {
+        return false;
+    }
+    if (!region.index) {
+        frame.Fail(kErrBlockNotRead);
+        return false;
+    }
+    const std::span<std::uint8_t> image = region.Block();
+    image[block::kCdState] = kCdFormatted;
+    const AnsiBytes password{frame.host().ToAnsi(
+        ReadFixedUtf16(request.password, std::extent_v<decltype(request.password)>))};
+    if (request.writePasswordFlag != 0 && !password.bytes.empty() &&
+        !StoreSecrets(frame, medium, image, password)) {
+        return false;
+    }
+    return RewriteRegion(state, medium, region, request.errorCode);
+}
+
+}  // namespace
+}  // namespace kvx::media
+
+using namespace kvx;
+
+KVX_API int KVX_CALL QDAWriteCDFormatFlag(QdaRequest* request) {
+    if (request == nullptr) {
+        return 0;
+    }
+    ExportFrame frame(*request, u"QDAWriteCDFormatFlag()");
+    const bool ok = frame.Begin() && media::Run(frame);
+    return frame.Finish(ok);
+}
