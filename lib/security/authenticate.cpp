@@ -1,8 +1,8 @@
 #include "security/authenticate.h"
 
-#include <type_traits>
 #include <algorithm>
 #include <string>
+#include <type_traits>
 
 #include "discovery/identify.h"
 #include "frame/export_frame.h"
@@ -10,6 +10,7 @@
 #include "frame/request_text.h"
 #include "host/text.h"
 #include "security/hdd_info.h"
+#include "security/secret_text.h"
 #include "security/sha256.h"
 #include "security/wipe.h"
 #include "transport/direction.h"
@@ -130,8 +131,8 @@ KVX_API int KVX_CALL QDASHA2Auth(QdaRequest* request) {
     }
 
     // The password in the ANSI code page, up to its first zero.
-    const std::u16string password = ReadFixedUtf16(request->password, std::extent_v<decltype(request->password)>);
-    std::string ansi = state.host().ToAnsi(password);
+    const SecretUtf16 password(request->password, std::extent_v<decltype(request->password)>);
+    std::string ansi = state.host().ToAnsi(password.view());
     std::uint8_t secret[46] = {};
     std::copy_n(ansi.begin(), std::min(ansi.size(), sizeof secret - 1), secret);
     SecureWipe(ansi.data(), ansi.size());

@@ -1,9 +1,9 @@
 // Password change: clear the password, read the hint, or store a new password digest and hint
 // (with the identifier digest, and in mode 4 an unlock value bound to a device challenge).
-#include <type_traits>
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -15,6 +15,7 @@
 #include "security/authenticate.h"
 #include "security/data_block.h"
 #include "security/hdd_info.h"
+#include "security/secret_text.h"
 #include "security/sha256.h"
 #include "security/wipe.h"
 #include "transport/vendor.h"
@@ -80,7 +81,8 @@ bool StoreSecrets(ExportFrame& frame, const MediumInfo& medium, std::span<std::u
     Host& host = state.host();
     const DiagnosticLog& log = frame.log();
     log.Write(u"Write Password data selected", kPass);
-    AnsiText password{host.ToAnsi(ReadFixedUtf16(request.password, std::extent_v<decltype(request.password)>))};
+    const SecretUtf16 passwordText(request.password, std::extent_v<decltype(request.password)>);
+    AnsiText password{host.ToAnsi(passwordText.view())};
     AnsiText hint{host.ToAnsi(ReadFixedUtf16(request.hint, std::extent_v<decltype(request.hint)>))};
     const auto passwordBytes =
         SecretBytes(reinterpret_cast<const std::uint8_t*>(password.bytes.data()),

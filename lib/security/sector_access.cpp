@@ -117,8 +117,10 @@ KVX_API int KVX_CALL QDARdWrDirect(QdaRequest* request, uint8_t* data) {
     if (!QueryMedium(frame, medium)) {
         return frame.Finish(false);
     }
+    // The first sector past the last whole megabyte is refused whatever the count.
     const std::uint64_t limit = std::uint64_t{medium.sizeMb} * 2048;
-    if (!WithinLimit(request->startSector, request->sectorCount, limit)) {
+    if (request->startSector >= limit ||
+        !WithinLimit(request->startSector, request->sectorCount, limit)) {
         frame.Fail(kErrBeyondMedium);
         return frame.Finish(false);
     }

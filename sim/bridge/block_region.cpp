@@ -17,14 +17,12 @@ constexpr std::uint64_t kDiskRegionFromEnd = 40;
 constexpr std::size_t kPiece = 16;
 constexpr std::size_t kSerialAt = 20;
 
-// AES-128 on each 16-byte piece with key, input and output in reversed byte order.
+// AES-128 under the key in its stored order, on each 16-byte piece taken in reversed byte order
+// and put back reversed.
 void Transform(std::span<std::uint8_t> bytes, const std::array<std::uint8_t, 16>& key,
                bool encipher) {
-    std::uint8_t reversedKey[16];
-    std::reverse_copy(key.begin(), key.end(), reversedKey);
     CRijndael aes;
-    aes.SetKey(reversedKey, nullptr, 16, 16);
-    SecureWipe(reversedKey, sizeof reversedKey);
+    aes.SetKey(key.data(), nullptr, 16, 16);
     for (std::size_t at = 0; at + kPiece <= bytes.size(); at += kPiece) {
         std::uint8_t piece[kPiece];
         std::reverse_copy(bytes.begin() + static_cast<std::ptrdiff_t>(at),

@@ -1,8 +1,8 @@
 // The firmware's view of its password data block: one 512-byte sector in a small region near the
 // end of the medium (flash: the last 10 sectors; hard disks: 6 sectors from total - 40), in the
 // hidden area when the bridge has the AES engine, else on the medium itself. The region is stored
-// enciphered in 16-byte pieces with AES-128, each piece and the key taken in reversed byte order,
-// under the first 16 bytes of the ATA serial field (hard disks) or the all-zero key (flash).
+// enciphered in 16-byte pieces with AES-128, each piece taken in reversed byte order, under the
+// first 16 bytes of the ATA serial field in their order (hard disks) or the all-zero key (flash).
 #pragma once
 
 #include <array>

@@ -63,8 +63,8 @@ std::uint64_t FactoryHiddenBase(const BridgeState& state) {
     return state.secStart + state.secSectors;
 }
 
-std::optional<std::string> ProvisionDevice(const DevicePaths& paths, std::u16string_view password,
-                                           std::u16string_view hint) {
+std::optional<std::string> CheckProvisionText(std::u16string_view password,
+                                              std::u16string_view hint) {
     if (password.size() > kProvisionPasswordLimit) {
         return "password: at most 10 characters";
     }
@@ -74,11 +74,19 @@ std::optional<std::string> ProvisionDevice(const DevicePaths& paths, std::u16str
     if (password.empty() && !hint.empty()) {
         return "a hint needs a password";
     }
-    const Cp1252Secret secret(password);
-    const std::string hintBytes = ToCp1252(hint);
-    if (hintBytes.size() > datablock::kHintCapacity) {
+    if (ToCp1252(hint).size() > datablock::kHintCapacity) {
         return "hint: at most 150 bytes in Windows-1252";
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> ProvisionDevice(const DevicePaths& paths, std::u16string_view password,
+                                           std::u16string_view hint) {
+    if (auto refused = CheckProvisionText(password, hint)) {
+        return refused;
+    }
+    const Cp1252Secret secret(password);
+    const std::string hintBytes = ToCp1252(hint);
     std::string error;
     auto session = DeviceSession::Begin(paths, &error);
     if (!session) {

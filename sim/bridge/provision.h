@@ -23,6 +23,10 @@ inline constexpr std::size_t kProvisionPasswordLimit = 10;
 std::optional<std::string> ProvisionDevice(const DevicePaths& paths, std::u16string_view password,
                                            std::u16string_view hint);
 
+// The checks of the password and hint alone (before a device is made); nullopt = acceptable.
+std::optional<std::string> CheckProvisionText(std::u16string_view password,
+                                              std::u16string_view hint);
+
 // The same for device `device` of the machine directory `machine`.
 std::optional<std::string> Provision(const std::filesystem::path& machine, unsigned device,
                                      std::u16string_view password, std::u16string_view hint);

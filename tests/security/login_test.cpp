@@ -65,8 +65,8 @@ constexpr std::u16string_view kPassword = u"Wolke7-Rot";
 TEST(Login, HardDiskRefusesAWrongPasswordWithTheLoweredCountAndOpensForTheRightOne) {
     DeviceFixture dev;
     QdaRequest status = Status(dev);
-    EXPECT_EQ(status.passwordSupported, 1u);
-    EXPECT_EQ(status.deviceDisabled, 0u);
+    EXPECT_EQ(Value(status.passwordSupported), 1u);
+    EXPECT_EQ(Value(status.deviceDisabled), 0u);
     EXPECT_EQ(status.verifyCount, sim::kVerifyCountStart);
     EXPECT_EQ(status.mediaType, 1);
     EXPECT_FALSE(SecureUnitReads(dev));
@@ -83,7 +83,7 @@ TEST(Login, HardDiskRefusesAWrongPasswordWithTheLoweredCountAndOpensForTheRightO
         {{1, 1}, true}, {{2, 1}, true},  {{3, 1}, true}, {{1, 0}, true},
         {{2, 0}, true}, {{3, 0}, false}, {{4, 0}, true}};
     EXPECT_EQ(AuthSteps(dev, mark), wrong);
-    EXPECT_EQ(Status(dev).deviceDisabled, 0u);
+    EXPECT_EQ(Value(Status(dev).deviceDisabled), 0u);
     EXPECT_FALSE(SecureUnitReads(dev));
 
     mark = dev.LogSize();
@@ -97,15 +97,15 @@ TEST(Login, HardDiskRefusesAWrongPasswordWithTheLoweredCountAndOpensForTheRightO
     EXPECT_EQ(AuthSteps(dev, mark), right);
 
     status = Status(dev);
-    EXPECT_EQ(status.deviceDisabled, 1u);
-    EXPECT_EQ(status.passwordSupported, 1u);
+    EXPECT_EQ(Value(status.deviceDisabled), 1u);
+    EXPECT_EQ(Value(status.passwordSupported), 1u);
     EXPECT_EQ(status.verifyCount, sim::kVerifyCountStart);  // a good login restores the count
     EXPECT_TRUE(SecureUnitReads(dev));
     EXPECT_TRUE(SecureLetterShown(dev));
 
     // A power cycle closes the device again.
     dev.Replug();
-    EXPECT_EQ(Status(dev).deviceDisabled, 0u);
+    EXPECT_EQ(Value(Status(dev).deviceDisabled), 0u);
     EXPECT_FALSE(SecureUnitReads(dev));
 }
 
@@ -122,7 +122,7 @@ TEST(Login, FlashRunsOnlyThePasswordExchangeAndLaunchSendsNothing) {
     EXPECT_EQ(AuthSteps(dev, mark), wrong);
 
     EXPECT_EQ(Login(dev, kPassword), 1);
-    EXPECT_EQ(Status(dev).deviceDisabled, 1u);
+    EXPECT_EQ(Value(Status(dev).deviceDisabled), 1u);
     EXPECT_TRUE(SecureUnitReads(dev));
 
     mark = dev.LogSize();
@@ -198,8 +198,8 @@ TEST(Login, AnIdentifierThatDoesNotMatchTheStoredDigestStopsBeforeThePassword) {
 TEST(Login, ADeviceWithoutAPasswordIsOpenWithoutALogin) {
     DeviceFixture dev({.password = std::u16string(), .hint = u""});
     const QdaRequest status = Status(dev);
-    EXPECT_EQ(status.passwordSupported, 0u);
-    EXPECT_EQ(status.deviceDisabled, 1u);
+    EXPECT_EQ(Value(status.passwordSupported), 0u);
+    EXPECT_EQ(Value(status.deviceDisabled), 1u);
     EXPECT_TRUE(SecureUnitReads(dev));
     dev.Replug();
     EXPECT_TRUE(SecureUnitReads(dev));

@@ -90,6 +90,23 @@ sim::StoredRegion DeviceFixture::Region() const {
     return *region;
 }
 
+void DeviceFixture::StoreRegion(std::span<const std::uint8_t> plain) const {
+    const sim::DevicePaths paths = Paths();
+    auto session = sim::DeviceSession::Begin(paths);
+    if (!session || !sim::StoreBlockRegion(session->state(), paths, plain)) {
+        throw std::runtime_error("cannot write the block region");
+    }
+}
+
+std::vector<std::uint8_t> DeviceFixture::Block() const {
+    sim::StoredRegion region = Region();
+    if (!region.index) {
+        throw std::runtime_error("the region holds no data block");
+    }
+    const auto block = region.Block();
+    return {block.begin(), block.end()};
+}
+
 std::vector<std::uint8_t> DeviceFixture::ReadImage(std::uint64_t lba, std::uint32_t count,
                                                    bool hidden) const {
     const sim::DevicePaths paths = Paths();
@@ -137,6 +154,17 @@ std::optional<SectorCommand> AsSectorCommand(const sim::LogEntry& entry) {
             c[5];
     s.count = static_cast<std::uint16_t>((c[7] << 8) | c[8]);
     return s;
+}
+
+std::vector<SectorCommand> SectorWrites(const DeviceFixture& dev, std::size_t from) {
+    std::vector<SectorCommand> writes;
+    for (const auto& e : dev.Log(from)) {
+        const auto s = AsSectorCommand(e);
+        if (s && s->write) {
+            writes.push_back(*s);
+        }
+    }
+    return writes;
 }
 
 }  // namespace kvx::test

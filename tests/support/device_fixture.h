@@ -72,8 +72,12 @@ class DeviceFixture {
     void WriteConfig(const std::vector<std::string>& vendorLines = {},
                      const std::string& extraConfig = {}) const;
 
-    // The block region as the firmware reads it.
+    // The block region as the firmware reads it, and written back in its stored form (no
+    // command is involved).
     sim::StoredRegion Region() const;
+    void StoreRegion(std::span<const std::uint8_t> plain) const;
+    // A copy of the data block (the region must hold one).
+    std::vector<std::uint8_t> Block() const;
     // Raw sectors of the medium image or hidden area.
     std::vector<std::uint8_t> ReadImage(std::uint64_t lba, std::uint32_t count, bool hidden) const;
     void WriteImage(std::uint64_t lba, std::span<const std::uint8_t> data, bool hidden) const;
@@ -94,6 +98,13 @@ class DeviceFixture {
     char secLetter_ = 'F';
 };
 
+// A copy of a field of the packed request record: the test macros bind references, which a
+// packed multi-byte field cannot take.
+template <typename T>
+constexpr T Value(T v) {
+    return v;
+}
+
 // Request field helpers.
 void SetPassword(QdaRequest& request, std::u16string_view password);
 void SetHint(QdaRequest& request, std::u16string_view hint);
@@ -105,7 +116,10 @@ struct SectorCommand {
     bool hidden = false;
     std::uint32_t lba = 0;
     std::uint16_t count = 0;
+    bool operator==(const SectorCommand&) const = default;
 };
 std::optional<SectorCommand> AsSectorCommand(const sim::LogEntry& entry);
+// The sector writes the device received from log index `from` on.
+std::vector<SectorCommand> SectorWrites(const DeviceFixture& dev, std::size_t from);
 
 }  // namespace kvx::test

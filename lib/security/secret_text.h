@@ -1,0 +1,40 @@
+// A secret read from a fixed UTF-16 field of the request record (the password), held in a buffer
+// reserved in full before the first unit is copied, so no growth leaves a copy behind, and wiped
+// when it goes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "security/wipe.h"
+
+namespace kvx {
+
+class SecretUtf16 {
+  public:
+    // The units of `array` (capacity units at any address) up to the first zero.
+    SecretUtf16(const void* array, std::size_t capacity) {
+        text_.reserve(capacity + 16);  // past any in-object buffer: the text lives on the heap
+        const auto* bytes = static_cast<const unsigned char*>(array);
+        for (std::size_t i = 0; i < capacity; ++i) {
+            std::uint16_t unit = 0;
+            std::memcpy(&unit, bytes + i * sizeof unit, sizeof unit);
+            if (unit == 0) {
+                break;
+            }
+            text_.push_back(static_cast<char16_t>(unit));
+        }
+    }
+    ~SecretUtf16() { SecureWipe(text_.data(), text_.capacity() * sizeof(char16_t)); }
+    SecretUtf16(const SecretUtf16&) = delete;
+    SecretUtf16& operator=(const SecretUtf16&) = delete;
+
+    std::u16string_view view() const { return text_; }
+
+  private:
+    std::u16string text_;
+};
+
+}  // namespace kvx
