@@ -14,6 +14,8 @@
 #include "sim/bridge/bridge_state.h"
 #include "sim/bridge/command_log.h"
 #include "sim/bridge/device_dir.h"
+#include "sim/bridge/aes_engine.h"
+#include "sim/bridge/export.h"
 #include "sim/bridge/provision.h"
 #include "sim/machine.h"
 
@@ -39,7 +41,12 @@ constexpr std::string_view kUsage = R"(usage:
       --usb-port N --hub-depth N  place in the USB tree (port 1, on the root hub)
       --protected yes|no          password protection flag: the secure unit starts closed
       --password P [--hint H]     provision as the factory would: data block with P's digest
+      --secure-mb N               size of the secure partition in MiB (default: up to the end)
+      --cd-iso FILE               CD area content; the CD size becomes the file's, in whole MiB
                                   and the hint, protection on, the device closed
+  kvxsim export DIR [--device N] --secure OUT | --cd OUT
+                                  the plaintext the device shows: the secure partition from its
+                                  master boot record to its end, or the CD area
   kvxsim provision DIR [--device N] --password P [--hint H]
                                   write a fresh factory data block (an empty P: no password);
                                   the verify count starts again
@@ -176,7 +183,7 @@ int Create(const Args& a, std::ostream& out, std::ostream& err) {
                      "--product",   "--sec-vendor", "--sec-product", "--revision",   "--vid",
                      "--pid",       "--chip",       "--serial",      "--aes-engine", "--wrap",
                      "--cd-mb",     "--cd-letter",  "--sec-letter",  "--usb-port",   "--hub-depth",
-                     "--protected", "--password",   "--hint"},
+                     "--protected", "--password",   "--hint",       "--secure-mb",  "--cd-iso"},
                  1);
     const auto machine = MachinePath(a.positional[0]);
     std::optional<unsigned> number;
@@ -248,6 +255,14 @@ int Create(const Args& a, std::ostream& out, std::ostream& err) {
         s.secStart = s.cdStart + s.cdSectors;
         s.secSectors = s.sectors > s.secStart + 64 ? s.sectors - s.secStart - 64 : 0;
     }
+    if (const auto v = a.Get("--secure-mb")) {
+        // The secure partition's size; the rest of the medium after it is hidden-area space.
+        const std::uint64_t sectors = Number<std::uint64_t>("--secure-mb", *v) * 2048;
+        if (sectors == 0 || s.secStart + sectors + 64 > s.sectors) {
+            throw UsageError("--secure-mb: 1 to what the medium holds after the CD area");
+        }
+        s.secSectors = sectors;
+    }
     if (const auto v = a.Get("--cd-letter")) {
         s.cdLetter = DriveLetter("--cd-letter", *v);
     }
@@ -280,6 +295,15 @@ int Create(const Args& a, std::ostream& out, std::ostream& err) {
         err << "kvxsim create: " << error << "\n";
         return 1;
     }
+    const DevicePaths madePaths(DeviceDirectory(machine, *made));
+    if (const auto iso = a.Get("--cd-iso")) {
+        if (const auto refused = LoadCdImage(madePaths, *iso)) {
+            err << "kvxsim create: " << *refused << "\n";
+            return 1;
+        }
+    }
+    // Hard disks with the engine keep the image stamp in their hidden area.
+    (void)WriteStampRecord(s, madePaths);
     if (const auto password = a.Get("--password")) {
         const auto refused = Provision(machine, *made, ArgumentText(*password),
                                        ArgumentText(a.Get("--hint").value_or("")));
@@ -289,6 +313,23 @@ int Create(const Args& a, std::ostream& out, std::ostream& err) {
         }
     }
     out << "device: " << *made << "\n";
+    return 0;
+}
+
+int ExportCommand(const Args& a, std::ostream& out, std::ostream& err) {
+    CheckOptions(a, {"--device", "--secure", "--cd"}, 1);
+    const auto secure = a.Get("--secure");
+    const auto cd = a.Get("--cd");
+    if (secure.has_value() == cd.has_value()) {
+        throw UsageError("export: --secure OUT or --cd OUT");
+    }
+    const auto refused = secure ? ExportSecurePartition(Device(a), *secure)
+                                : ExportCdArea(Device(a), *cd);
+    if (refused) {
+        err << "kvxsim export: " << *refused << "\n";
+        return 1;
+    }
+    out << "exported: " << (secure ? *secure : *cd) << "\n";
     return 0;
 }
 
@@ -323,16 +364,6 @@ int Info(const Args& a, std::ostream& out, std::ostream& err) {
     out << "size_mb: " << s->sectors / 2048 << "\n";
     out << "secure_letter_shown: " << (SecureLetterShown(*s) ? "yes" : "no") << "\n";
     out << "commands_logged: " << CommandLogSize(paths.log) << "\n";
-    // What the firmware finds in its block region.
-    if (const auto region = LoadBlockRegion(*s, paths); region && region->index) {
-        const auto block = region->Block();
-        out << "data_block: " << region->span.start + *region->index
-            << (region->span.hidden ? " hidden" : " medium") << "\n";
-        out << "password_stored: " << (HasMarker(block, datablock::kPasswordMarker) ? "yes" : "no")
-            << "\n";
-    } else {
-        out << "data_block: none\n";
-    }
     // What the firmware finds in its block region.
     if (const auto region = LoadBlockRegion(*s, paths); region && region->index) {
         const auto block = region->Block();
@@ -475,6 +506,9 @@ int RunKvxsim(std::span<const std::string> args, std::ostream& out, std::ostream
         }
         if (a.command == "log") {
             return Log(a, out, err);
+        }
+        if (a.command == "export") {
+            return ExportCommand(a, out, err);
         }
         if (a.command == "provision") {
             return ProvisionCommand(a, out, err);

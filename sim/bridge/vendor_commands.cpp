@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "sim/bridge/aes_engine.h"
 #include "sim/bridge/authentication.h"
 #include "sim/bridge/commands.h"
 #include "sim/bridge/medium.h"
@@ -72,11 +73,16 @@ Outcome SectorRun(CommandContext& c) {
     const std::uint8_t flags = c.cdb[6];
     const auto& image = (flags & kFlagHidden) != 0 ? c.paths.hidden : c.paths.medium;
     const std::uint64_t lba = BigEndian(c.cdb.subspan(2, 4));
+    const bool hidden = (flags & kFlagHidden) != 0;
     if ((flags & kFlagRead) != 0) {
         if (!ReadSectors(image, lba, c.data)) {
             return Outcome::Check(kMediumError, "image unreadable");
         }
-    } else if (!WriteSectors(image, lba, c.data)) {
+        if (!hidden) {
+            EngineDecipher(c.state, lba, c.data);
+        }
+    } else if (!(hidden ? WriteSectors(image, lba, c.data)
+                        : WriteSectors(image, lba, EngineEnciphered(c.state, lba, c.data)))) {
         return Outcome::Check(kWriteFault, "image not written");
     } else {
         NoteSectorWrite(c, lba, static_cast<std::uint32_t>(c.data.size() / kSectorSize),
@@ -115,7 +121,13 @@ constexpr VendorCommand kVendorCommands[] = {
     {0xBB, "PASSTHRU_GETEXT_DEV_CAPS", WordShape, ExtendedCapabilityRun},
     {0xC8, "PASSTHRU_AUTHENTICATE", AuthenticateShape, AuthenticateRun},
     {0xCF, "PASSTHRU_HIDDEN_RDWR", SectorShape, SectorRun},
+    {0x88, "FORMAT STEP SET", FormatStepShape, FormatStepRun},
+    {0x89, "FORMAT STEP CLEAR", FormatStepShape, FormatStepRun},
     {0xD0, "IDENTIFY", IdentifyShape, IdentifyRun},
+    {0xF0, "PASSTHRU_AES_SET_KEY", AesKeyShape, AesKeyRun},
+    {0xF1, "PASSTHRU_AES_SET_IV", AesIvShape, AesIvRun},
+    {0xF2, "AES Command Enable", AesEnableShape, AesEnableRun},
+    {0xF4, "Sec AES Command Enable", SecAesEnableShape, SecAesEnableRun},
 };
 
 }  // namespace
