@@ -41,9 +41,9 @@ constexpr std::string_view kUsage = R"(usage:
       --usb-port N --hub-depth N  place in the USB tree (port 1, on the root hub)
       --protected yes|no          password protection flag: the secure unit starts closed
       --password P [--hint H]     provision as the factory would: data block with P's digest
+                                  and the hint, protection on, the device closed
       --secure-mb N               size of the secure partition in MiB (default: up to the end)
       --cd-iso FILE               CD area content; the CD size becomes the file's, in whole MiB
-                                  and the hint, protection on, the device closed
   kvxsim export DIR [--device N] --secure OUT | --cd OUT
                                   the plaintext the device shows: the secure partition from its
                                   master boot record to its end, or the CD area
