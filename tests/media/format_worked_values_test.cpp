@@ -30,7 +30,8 @@ class Fat32WorkedValues : public ::testing::TestWithParam<Fat32Case> {};
 TEST_P(Fat32WorkedValues, ReadBackThroughTheDevice) {
     const Fat32Case& c = GetParam();
     DeviceFixture fx(SecureLayout(c.media, c.mb, false));
-    ASSERT_EQ(Format(fx, c.mb), 1);
+    QdaRequest used{};
+    ASSERT_EQ(Format(fx, c.mb, 3, &used), 1) << "error " << int(used.errorCode);
     const auto base = static_cast<std::uint32_t>(PartitionBase(fx));
 
     const auto mbr = ReadDirect(fx, base, 1);
