@@ -35,7 +35,9 @@ constexpr std::string_view kUsage = R"(usage:
       --chip XXXX                 chip code, INQUIRY bytes 54-57
       --serial T                  serial number (USB string 3, ATA serial)
       --aes-engine yes|no         AES engine and hidden area (no)
-      --wrap none|scramble|aes    wrapping the device asks for (none)
+      --wrap none|scrambled|aes   wrapping the device offers (none; "scramble" also reads)
+      --wrap-required yes|no      refuse plain vendor commands when wrapping is offered (no)
+      --inquiry-caps 0xNNNNNNNN|auto   INQUIRY capability word, bytes 48-51 (auto: from --wrap)
       --cd-mb N                   size of the CD area in MiB
       --cd-letter X --sec-letter X     drive letters (E and F for device 0)
       --usb-port N --hub-depth N  place in the USB tree (port 1, on the root hub)
@@ -179,11 +181,13 @@ DevicePaths Device(const Args& a) {
 }
 
 int Create(const Args& a, std::ostream& out, std::ostream& err) {
-    CheckOptions(a, {"--device",    "--media",      "--size-mb",     "--bus",        "--vendor",
-                     "--product",   "--sec-vendor", "--sec-product", "--revision",   "--vid",
-                     "--pid",       "--chip",       "--serial",      "--aes-engine", "--wrap",
-                     "--cd-mb",     "--cd-letter",  "--sec-letter",  "--usb-port",   "--hub-depth",
-                     "--protected", "--password",   "--hint",       "--secure-mb",  "--cd-iso"},
+    CheckOptions(a,
+                 {"--device",    "--media",         "--size-mb",      "--bus",        "--vendor",
+                  "--product",   "--sec-vendor",    "--sec-product",  "--revision",   "--vid",
+                  "--pid",       "--chip",          "--serial",       "--aes-engine", "--wrap",
+                  "--cd-mb",     "--cd-letter",     "--sec-letter",   "--usb-port",   "--hub-depth",
+                  "--protected", "--wrap-required", "--inquiry-caps", "--password",   "--hint",
+                  "--secure-mb", "--cd-iso"},
                  1);
     const auto machine = MachinePath(a.positional[0]);
     std::optional<unsigned> number;
@@ -244,11 +248,21 @@ int Create(const Args& a, std::ostream& out, std::ostream& err) {
         s.aesEngine = YesNo("--aes-engine", *v);
     }
     if (const auto v = a.Get("--wrap")) {
-        const auto wrap = ParseWrap(*v);
+        const auto wrap = ParseWrap(*v == "scrambled" ? "scramble" : *v);
         if (!wrap) {
-            throw UsageError("--wrap: none, scramble or aes");
+            throw UsageError("--wrap: none, scrambled or aes");
         }
         s.wrap = *wrap;
+    }
+    if (const auto v = a.Get("--wrap-required")) {
+        s.wrapRequired = YesNo("--wrap-required", *v);
+    }
+    if (const auto v = a.Get("--inquiry-caps")) {
+        if (*v == "auto") {
+            s.inquiryCaps.reset();
+        } else {
+            s.inquiryCaps = Number<std::uint32_t>("--inquiry-caps", *v);
+        }
     }
     if (const auto v = a.Get("--cd-mb")) {
         s.cdSectors = Number<std::uint64_t>("--cd-mb", *v) * 2048;

@@ -294,6 +294,10 @@ KVX_API int KVX_CALL QDAGetChipNum(QdaRequest* request, uint16_t* chipText) {
         return frame.Finish(false);
     }
     const std::u16string chip = inquiry.ChipCode();
+    // A short answer leaves the code's bytes zero: no chip code was read.
+    if (chip.find(u'\0') != std::u16string::npos) {
+        return frame.Finish(false);
+    }
     for (std::size_t i = 0; i < chip.size(); ++i) {
         chipText[i] = chip[i];
     }

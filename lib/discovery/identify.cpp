@@ -130,6 +130,10 @@ bool IdentifyDevice(DeviceState& state, std::uint8_t letter, std::uint8_t& error
         if (const std::optional<StorageBus> bus = host.QueryBusType(state.drive)) {
             state.atapiRewrite = *bus == kBusAtapi ? 4 : 0;
         }
+    } else {
+        // A drive that is not the device gets nothing more, not even the end of a session.
+        host.Close(state.drive);
+        state.drive = kInvalidHandle;
     }
     return found;
 }

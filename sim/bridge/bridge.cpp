@@ -5,6 +5,7 @@
 #include "sim/bridge/aes_engine.h"
 #include "sim/bridge/commands.h"
 #include "sim/bridge/medium.h"
+#include "sim/bridge/wrapping.h"
 
 namespace kvx::sim {
 namespace {
@@ -32,14 +33,18 @@ CommandTraits TraitsOf(std::span<const std::uint8_t> cdb) {
 // produced is copied into hostData (only `transferred` bytes of it).
 enum class Path { kPassThrough, kHub };
 
-Outcome RunCommand(DeviceSession& session, Path path, Unit unit, std::span<const std::uint8_t> cdb,
-                   std::span<std::uint8_t> hostData, DataDirection direction, bool& changed) {
+Outcome RunUnwrapped(DeviceSession& session, Path path, Unit unit,
+                     std::span<const std::uint8_t> cdb, std::span<std::uint8_t> hostData,
+                     DataDirection direction, bool& changed, WrapReceipt& wrapped) {
     BridgeState& st = session.state();
     if (!CdbLengthFits(cdb)) {
         return Outcome::Check(kInvalidField, "CDB length " + std::to_string(cdb.size()));
     }
-    const StandardCommand* command = FindStandardCommand(cdb[0]);
-    if (command == nullptr) {
+    // Wrapped vendor commands come through the storage stack; the side channel carries them plain.
+    const std::uint8_t received = cdb[0];
+    const bool wrapper = path == Path::kPassThrough && IsWrapperOpcode(received);
+    const StandardCommand* command = wrapper ? nullptr : FindStandardCommand(cdb[0]);
+    if (command == nullptr && !wrapper) {
         return Outcome::Check(kInvalidOpcode, "unknown opcode");
     }
     bool& attention = unit == Unit::kCd ? st.attentionCd : st.attentionSecure;
@@ -48,9 +53,20 @@ Outcome RunCommand(DeviceSession& session, Path path, Unit unit, std::span<const
         changed = true;
         return Outcome::Check(kPowerOnReset, "unit attention");
     }
+    ForgetFirstHalf(st, received, changed);
     if (path == Path::kPassThrough && cdb[0] == 0x20 && st.bus == Bus::kAtapi) {
         // An ATAPI storage stack passes vendor commands only in their 0x21 form.
         return Outcome::Check(kInvalidOpcode, "plain vendor form through the ATAPI stack");
+    }
+    if (wrapper) {
+        wrapped = ReceiveWrapped(st, cdb, hostData, direction, changed);
+        if (wrapped.settled) {
+            return *wrapped.settled;
+        }
+        cdb = wrapped.plain;
+        command = FindStandardCommand(cdb[0]);
+    } else if (path == Path::kPassThrough && PlainVendorRefused(st, cdb[0])) {
+        return Outcome::Check(kInvalidField, "vendor commands must be wrapped");
     }
     if (command->needsOpenSecure && unit == Unit::kSecure && !st.secureOpen) {
         return Outcome::Check(kNotReady, "secure unit closed");
@@ -64,7 +80,8 @@ Outcome RunCommand(DeviceSession& session, Path path, Unit unit, std::span<const
         return Outcome::Check(kInvalidField, "expects " + std::string(DirectionText(t.direction)) +
                                                  " " + std::to_string(t.length));
     }
-    const CommandTraits traits = TraitsOf(cdb);
+    CommandTraits traits = TraitsOf(cdb);
+    traits.opcode = received;
     if (const auto fault = TakeFault(st.faults, FaultKind::kFail, &traits)) {
         changed = true;
         return Outcome::Check(Sense{fault->sense[0], fault->sense[1], fault->sense[2]}, "fault");
@@ -90,6 +107,22 @@ Outcome RunCommand(DeviceSession& session, Path path, Unit unit, std::span<const
     }
     if (!outcome.good) {
         outcome.transferred = 0;
+    }
+    return outcome;
+}
+
+// A command as the firmware runs it, with what the wrapping makes of it: a wrapped command that
+// the device carried out counts in its session.
+Outcome RunCommand(DeviceSession& session, Path path, Unit unit, std::span<const std::uint8_t> cdb,
+                   std::span<std::uint8_t> hostData, DataDirection direction, bool& changed) {
+    WrapReceipt wrapped;
+    Outcome outcome = RunUnwrapped(session, path, unit, cdb, hostData, direction, changed, wrapped);
+    if (!wrapped.note.empty()) {
+        if (outcome.good) {
+            CountWrapped(session.state());
+            changed = true;
+        }
+        outcome.note = outcome.note.empty() ? wrapped.note : wrapped.note + ": " + outcome.note;
     }
     return outcome;
 }

@@ -169,6 +169,41 @@ const std::vector<Field>& Fields() {
         Flag("secure_open", &BridgeState::secureOpen),
         Flag("attention_cd", &BridgeState::attentionCd),
         Flag("attention_secure", &BridgeState::attentionSecure),
+        Flag("wrap_required", &BridgeState::wrapRequired),
+        {"inquiry_caps",
+         [](const BridgeState& s) {
+             char text[12];
+             std::snprintf(text, sizeof text, "0x%08x", s.inquiryCaps.value_or(0));
+             return s.inquiryCaps ? std::string(text) : std::string("auto");
+         },
+         [](BridgeState& s, std::string_view v) {
+             s.inquiryCaps = v == "auto" ? std::nullopt : ParseUnsigned<std::uint32_t>(v);
+             return v == "auto" || s.inquiryCaps.has_value();
+         }},
+        {"session_key", [](const BridgeState& s) { return SessionHex(s.session.key); },
+         [](BridgeState& s, std::string_view v) { return ParseSessionHex(v, s.session.key); }},
+        {"session_counter", [](const BridgeState& s) { return std::to_string(s.session.counter); },
+         [](BridgeState& s, std::string_view v) {
+             const auto n = ParseUnsigned<std::uint8_t>(v);
+             s.session.counter = n.value_or(0);
+             return n.has_value();
+         }},
+        {"session_first_half",
+         [](const BridgeState& s) {
+             return s.session.firstHalf ? SessionHex(*s.session.firstHalf) : std::string("none");
+         },
+         [](BridgeState& s, std::string_view v) {
+             s.session.firstHalf.reset();
+             if (v == "none") {
+                 return true;
+             }
+             std::array<std::uint8_t, 8> half{};
+             if (!ParseSessionHex(v, half)) {
+                 return false;
+             }
+             s.session.firstHalf = half;
+             return true;
+         }},
         Number("verify_count", &BridgeState::verifyCount),
         AuthChallenge("auth_password_challenge", Exchange::kPassword),
         AuthResponse("auth_password_response", Exchange::kPassword),

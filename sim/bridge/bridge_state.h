@@ -12,6 +12,7 @@
 
 #include "sim/bridge/auth_session.h"
 #include "sim/bridge/fault_plan.h"
+#include "sim/bridge/wrap_session.h"
 
 namespace kvx::sim {
 
@@ -37,8 +38,10 @@ struct BridgeState {
     Media media = Media::kHdd;
     std::uint64_t sectors = 0;  // medium size in 512-byte sectors
     Bus bus = Bus::kUsb;
-    bool aesEngine = false;   // extended capability bit 22; enables the hidden area
-    Wrap wrap = Wrap::kNone;  // INQUIRY capability bits 26 (wrapping allowed) and 22 (AES form)
+    bool aesEngine = false;     // extended capability bit 22; enables the hidden area
+    Wrap wrap = Wrap::kNone;    // INQUIRY capability bits 26 (wrapping allowed) and 22 (AES form)
+    bool wrapRequired = false;  // with wrapping offered, plain vendor commands are refused
+    std::optional<std::uint32_t> inquiryCaps;  // INQUIRY bytes 48-51 as given; else from `wrap`
 
     // Medium layout in 512-byte sectors: the CD area the CD unit presents and the secure
     // partition area the secure unit presents.
@@ -60,6 +63,7 @@ struct BridgeState {
     bool secureOpen = true;    // capability bit 17: the secure unit answers
     bool attentionCd = false;  // UNIT ATTENTION pending on the CD unit
     bool attentionSecure = false;
+    WrapSession session;                           // the wrapping session; a replug ends it
     std::uint8_t verifyCount = kVerifyCountStart;  // remaining login tries (0xC8 step 4)
     AuthSession auth;                              // logins; a replug ends them
 

@@ -147,7 +147,8 @@ void Replug(BridgeState& state) {
     state.secureOpen = !state.passwordSet;
     state.attentionCd = true;
     state.attentionSecure = true;
-    state.auth = {};  // the firmware forgets any login: a protected device needs the password again
+    state.session = {};  // the firmware forgets its wrapping session
+    state.auth = {};     // and any login: a protected device needs the password again
 }
 
 }  // namespace kvx::sim

@@ -65,7 +65,7 @@ bool UpdateDeviceState(const DevicePaths& paths, const std::function<void(Bridge
                        std::string* error = nullptr);
 
 // Power cycle: the device is on the bus again, the secure unit closed when a password is set,
-// UNIT ATTENTION pending on both units.
+// UNIT ATTENTION pending on both units, no wrapping session.
 void Replug(BridgeState& state);
 
 }  // namespace kvx::sim

@@ -64,6 +64,9 @@ std::array<std::uint8_t, kInquiryLength> InquiryData(const BridgeState& state, U
 }
 
 std::uint32_t InquiryCapabilityWord(const BridgeState& state) {
+    if (state.inquiryCaps) {
+        return *state.inquiryCaps;  // a device that announces what it was told to
+    }
     std::uint32_t word = 0;
     if (state.wrap != Wrap::kNone) {
         word |= 1u << 26;

@@ -7,6 +7,7 @@
 #include "sim/bridge/authentication.h"
 #include "sim/bridge/commands.h"
 #include "sim/bridge/medium.h"
+#include "sim/bridge/wrapping.h"
 
 namespace kvx::sim {
 namespace {
@@ -128,6 +129,7 @@ constexpr VendorCommand kVendorCommands[] = {
     {0xF1, "PASSTHRU_AES_SET_IV", AesIvShape, AesIvRun},
     {0xF2, "AES Command Enable", AesEnableShape, AesEnableRun},
     {0xF4, "Sec AES Command Enable", SecAesEnableShape, SecAesEnableRun},
+    {0xF9, "END SESSION", EndSessionShape, EndSessionRun},
 };
 
 }  // namespace

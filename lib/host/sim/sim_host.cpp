@@ -4,6 +4,7 @@
 //                          is open, its secure unit (removable on flash, fixed on hard disks)
 //   "\\.\PhysicalDrive0"   the machine's own disk; "\\.\PhysicalDrive<1+i>" device i's secure unit
 //   "\\.\HCD0" and the host controller's interface path; hub names from the controls
+//   the registry's mount texts and device keys (registry.h)
 //   "X:\NAME" on device 0's CD letter  the file NAME in the machine's "cd" folder, read-only: a
 //                          program started from that folder reports its module path there
 // Everything else (plain files, profile strings, code page, shared blocks, clock) goes to the
@@ -15,6 +16,7 @@
 #include <map>
 #include <utility>
 
+#include "host/sim/registry.h"
 #include "host/sim/usb_tree.h"
 #include "host/text.h"
 #include "sim/bridge/bridge.h"
@@ -418,14 +420,14 @@ class SimHost final : public Host {
         return std::nullopt;
     }
 
-    // --- Registry: the machine has no mount texts yet
-    // ----------------------------------------------
-    std::optional<RegistryValue> ReadRegistryValue(std::u16string_view,
-                                                   std::u16string_view) override {
-        return std::nullopt;
+    // --- Registry: mount texts and device keys of the machine's drives and devices ------------
+    std::optional<RegistryValue> ReadRegistryValue(std::u16string_view keyPath,
+                                                   std::u16string_view valueName) override {
+        return MachineRegistry().Value(keyPath, valueName);
     }
-    std::optional<std::vector<std::u16string>> RegistrySubkeys(std::u16string_view) override {
-        return std::nullopt;
+    std::optional<std::vector<std::u16string>> RegistrySubkeys(
+        std::u16string_view keyPath) override {
+        return MachineRegistry().Subkeys(keyPath);
     }
 
     // --- Process and system
@@ -593,6 +595,11 @@ class SimHost final : public Host {
             name += u"\\" + part.u16string();
         }
         return name;
+    }
+
+    sim::Registry MachineRegistry() {
+        Refresh();
+        return sim::Registry(machine_, States());
     }
 
     // Picks up what other processes changed in the machine directory: the machine's settings
