@@ -145,8 +145,8 @@ TEST_F(CdUpdate, NewImageStampedAcrossA64KbBoundaryAndBlockMarkedDone) {
     EXPECT_EQ(block[9], 0xF8);
     EXPECT_EQ(sim::BlockBe32(block, 10), 3u * 512);
     EXPECT_EQ((block[104] << 8) | block[105], 5);
-    EXPECT_EQ(r.cdSizeMb, 3u);
-    EXPECT_EQ(r.spareCdMb, 5);
+    EXPECT_EQ(std::uint32_t{r.cdSizeMb}, 3u);
+    EXPECT_EQ(int{r.spareCdMb}, 5);
     EXPECT_EQ(sim::BlockBe32(block, 10) / 4500, (block[14] << 8 | block[15]));
 
     // xorriso reads the exported CD area as an ISO 9660 file system with the stamped payload.
