@@ -224,6 +224,13 @@ KVX_API int KVX_CALL QDAChangePassWord(QdaRequest* request) {
         }
     }
     random.Fill(region.bytes);
+    // Filler never carries the signature, so the block stays the first sector that does.
+    for (std::size_t at = 0; at + kBlockSize <= region.bytes.size(); at += kBlockSize) {
+        std::uint8_t* sector = region.bytes.data() + at;
+        if (sector[block::kSignature] == 0xC3 && sector[block::kSignature + 1] == 0xB6) {
+            sector[block::kSignature + 1] = 0;
+        }
+    }
     std::copy(image.begin(), image.end(), region.Block().begin());
     const int blockSector = static_cast<int>(region.place.start + *region.index);
     log.Write(FormatText("%s %d", "Data Block data is present in", blockSector), kPass);

@@ -104,6 +104,13 @@ std::optional<std::string> ProvisionDevice(const DevicePaths& paths, std::u16str
 
     std::vector<std::uint8_t> region(std::size_t{span.sectors} * datablock::kSize);
     FirmwareRandom(region);
+    // Filler never carries the signature.
+    for (std::size_t at = 0; at < region.size(); at += datablock::kSize) {
+        if (region[at + datablock::kSignature] == 0xC3 &&
+            region[at + datablock::kSignature + 1] == 0xB6) {
+            region[at + datablock::kSignature + 1] = 0;
+        }
+    }
     std::uint8_t pick = 0;
     FirmwareRandom(std::span(&pick, 1));
     const std::size_t index = pick % span.sectors;

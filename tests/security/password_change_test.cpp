@@ -11,6 +11,7 @@
 
 #include "frame/qda.h"
 #include "host/codepage.h"
+#include "host/forwarding_host.h"
 #include "security/sha256.h"
 #include "sim/bridge/authentication.h"
 #include "sim/bridge/block_region.h"
@@ -391,6 +392,42 @@ TEST(PasswordChange, AHintLengthOf255ReadsAtMost150BytesAndTerminates) {
     ASSERT_EQ(Apply(read), 1);
     EXPECT_EQ(HintOf(read), std::u16string(150, u'A'));
     EXPECT_EQ(Value(read.hint[150]), 0);
+}
+
+// A C runtime generator that gives the bytes B6, C3, B6, C3 ... from each seed on. The change
+// draws one key byte first, so every filler sector of a flash region then reads C3 B6 at 4-5.
+class SignatureRandomHost : public ForwardingHost {
+  public:
+    using ForwardingHost::ForwardingHost;
+    void SeedRandom(std::uint32_t) override { drawn_ = 0; }
+    int Random() override { return drawn_++ % 2 == 0 ? 0xB6 : 0xC3; }
+
+  private:
+    unsigned drawn_ = 0;
+};
+
+TEST(PasswordChange, FillerNeverLooksLikeTheBlock) {
+    DeviceFixture dev(SpecOf(kMedia[2]));
+    // The block in the region's last sector, everything before it plain zeros.
+    sim::StoredRegion region = dev.Region();
+    const Bytes block = dev.Block();
+    std::fill(region.plain.begin(), region.plain.end(), std::uint8_t{0});
+    std::copy(block.begin(), block.end(), region.plain.end() - 512);
+    dev.StoreRegion(region.plain);
+    ASSERT_EQ(dev.Region().index, 9u);
+
+    SignatureRandomHost host(dev.host());
+    {
+        const ScopedHostOverride scope(host);
+        QdaRequest change = Change(dev, 3, u"Filler-77", u"f");
+        ASSERT_EQ(Apply(change), 1) << int{change.errorCode};
+    }
+    const sim::StoredRegion after = dev.Region();
+    EXPECT_EQ(after.index, 9u);
+    EXPECT_EQ(after.plain[4], 0xC3);  // the filler came out as drawn, all but its byte 5
+    EXPECT_EQ(after.plain[5], 0x00);
+    EXPECT_EQ(after.plain[6], 0xC3);
+    EXPECT_EQ(Login(dev, u"Filler-77"), 1);
 }
 
 TEST(PasswordChange, WithTwoSignaturesTheFirstBlockIsTheOneEveryoneUses) {
