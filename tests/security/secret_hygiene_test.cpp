@@ -173,13 +173,6 @@ class RecordingHost : public ForwardingHost {
         sent.emplace_back(in.begin(), in.end());
         return ForwardingHost::UsbHubControl(hub, code, in, out);
     }
-#ifdef _WIN32
-    // The Windows host's own conversion keeps a copy of the text in a wide string it frees
-    // unwiped (reported to its owner); the library's buffers are what this test watches.
-    std::string ToAnsi(std::u16string_view text) override {
-        return ToCp1252(text);
-    }
-#endif
 
     std::vector<std::vector<std::uint8_t>> sent;
     std::vector<std::vector<std::uint8_t>> responses;

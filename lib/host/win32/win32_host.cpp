@@ -26,6 +26,7 @@
 #include "host/host.h"
 #include "host/passthrough_buffer.h"
 #include "host/platform_host.h"
+#include "security/wipe.h"
 
 namespace kvx {
 namespace {
@@ -620,17 +621,19 @@ class Win32Host final : public Host {
         if (text.empty() || text.size() > INT_MAX) {
             return {};
         }
-        const std::wstring wide(text.begin(), text.end());
+        // The text may be a password: the wide copy is wiped before it is freed.
+        std::wstring wide(text.begin(), text.end());
         const int length = static_cast<int>(wide.size());
+        std::string ansi;
         const int needed =
             WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-        if (needed <= 0) {
-            return {};
+        if (needed > 0) {
+            ansi.assign(static_cast<std::size_t>(needed), '\0');
+            const int written = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, ansi.data(),
+                                                    needed, nullptr, nullptr);
+            ansi.resize(static_cast<std::size_t>(std::max(written, 0)));
         }
-        std::string ansi(static_cast<std::size_t>(needed), '\0');
-        const int written = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, ansi.data(), needed,
-                                                nullptr, nullptr);
-        ansi.resize(static_cast<std::size_t>(std::max(written, 0)));
+        SecureWipe(wide.data(), wide.size() * sizeof(wchar_t));
         return ansi;
     }
 
@@ -646,7 +649,10 @@ class Win32Host final : public Host {
         std::wstring wide(static_cast<std::size_t>(needed), L'\0');
         const int written =
             MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), needed);
-        return FromWide(wide.data(), static_cast<std::size_t>(std::max(written, 0)));
+        std::u16string result =
+            FromWide(wide.data(), static_cast<std::size_t>(std::max(written, 0)));
+        SecureWipe(wide.data(), wide.size() * sizeof(wchar_t));
+        return result;
     }
 
     std::optional<SharedBlock> OpenOrCreateSharedBlock(std::u16string_view name) override {
