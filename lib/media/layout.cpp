@@ -195,7 +195,8 @@ std::vector<std::uint8_t> Fat16SystemArea(const Fat16Layout& g, const VolumeSeri
                                           const std::optional<LabelName>& label) {
     std::vector<std::uint8_t> image(std::size_t{g.ImageSectors()} * kSector, 0);
     const auto put = [&image](std::uint32_t sector, const SectorImage& s) {
-        std::copy(s.begin(), s.end(), image.begin() + std::ptrdiff_t{sector} * kSector);
+        std::copy(s.begin(), s.end(),
+                  image.begin() + static_cast<std::ptrdiff_t>(sector * kSector));
     };
     const std::uint32_t boot = g.hiddenSectors;
     const FatKind kind = g.fat12 ? FatKind::kFat12 : FatKind::kFat16;
