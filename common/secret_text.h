@@ -22,6 +22,11 @@ class SecretText {
         length_ = window.GetText(id, units_);
         return length_;
     }
+    // Clears the text before the buffer goes (for a caller that keeps running a while).
+    void Wipe() {
+        SecureWipe(units_, sizeof units_);
+        length_ = 0;
+    }
     std::u16string_view view() const { return {units_, length_}; }
     std::size_t size() const { return length_; }
 

@@ -128,10 +128,12 @@ int TerminalView::Run(Dialog& dialog, bool hidden) {
         }
         return window.closed();
     });
+    if (windows_.size() == 1) {
+        Render();  // the last state of the program's last dialog stays on the screen
+    }
     windows_.erase(std::find(windows_.begin(), windows_.end(), &window));
     dirty_ = true;
     if (windows_.empty()) {
-        Render();
         console_.Write("\n");
     }
     return window.result();
@@ -532,7 +534,7 @@ void TerminalView::Render() {
     }
     const TerminalWindow* top = nullptr;
     for (auto it = windows_.rbegin(); it != windows_.rend(); ++it) {
-        if (!(*it)->hidden() && !(*it)->closed()) {
+        if (!(*it)->hidden()) {
             top = *it;
             break;
         }

@@ -77,64 +77,88 @@ void CChangePassword::Refuse(ui::Window& window, const ui::Message& message, ui:
     window.Focus(field);
 }
 
-void CChangePassword::Apply(ui::Window& window) {
+namespace {
+
+// The texts of the four fields; wiped as soon as a message is due or the device has them.
+struct Entered {
     ui::SecretText<kPasswordUnits> current;
     ui::SecretText<kPasswordUnits> fresh;
     ui::SecretText<kPasswordUnits> confirm;
     ui::SecretText<kHintUnits> hint;
-    current.Read(window, kCurrentEdit);
-    fresh.Read(window, kNewEdit);
-    confirm.Read(window, kConfirmEdit);
-    hint.Read(window, kNewHintEdit);
-    const bool protectedDevice = s_.request.passwordSupported == 1;
 
-    if (protectedDevice && current.size() < 4) {
-        return Refuse(window, s_.Text(kStrPasswordTooShort, Icon::kInformation), kCurrentEdit);
+    void Wipe() {
+        current.Wipe();
+        fresh.Wipe();
+        confirm.Wipe();
+        hint.Wipe();
     }
-    if (fresh.size() < 4) {
-        return Refuse(window, s_.Text(kStrPasswordTooShort, Icon::kInformation), kNewEdit);
+};
+
+}  // namespace
+
+void CChangePassword::Apply(ui::Window& window) {
+    Entered e;
+    e.current.Read(window, kCurrentEdit);
+    e.fresh.Read(window, kNewEdit);
+    e.confirm.Read(window, kConfirmEdit);
+    e.hint.Read(window, kNewHintEdit);
+    const bool protectedDevice = s_.request.passwordSupported == 1;
+    const auto refuse = [&](ui::StringId id, Icon icon, ui::ControlId field) {
+        e.Wipe();
+        Refuse(window, s_.Text(id, icon), field);
+    };
+
+    if (protectedDevice && e.current.size() < 4) {
+        return refuse(kStrPasswordTooShort, Icon::kInformation, kCurrentEdit);
     }
-    if (confirm.size() < 4) {
-        return Refuse(window, s_.Text(kStrPasswordTooShort, Icon::kInformation), kConfirmEdit);
+    if (e.fresh.size() < 4) {
+        return refuse(kStrPasswordTooShort, Icon::kInformation, kNewEdit);
     }
-    if (fresh.view() != confirm.view()) {
-        return Refuse(window, s_.Text(kStrConfirmMismatch, Icon::kInformation), kConfirmEdit);
+    if (e.confirm.size() < 4) {
+        return refuse(kStrPasswordTooShort, Icon::kInformation, kConfirmEdit);
     }
-    if (hint.size() < 5) {
-        return Refuse(window, s_.Text(kStrHintTooShort, Icon::kInformation), kNewHintEdit);
+    if (e.fresh.view() != e.confirm.view()) {
+        return refuse(kStrConfirmMismatch, Icon::kInformation, kConfirmEdit);
+    }
+    if (e.hint.size() < 5) {
+        return refuse(kStrHintTooShort, Icon::kInformation, kNewHintEdit);
     }
 
     QdaRequest& r = s_.request;
     if (protectedDevice) {
         // The current password must be proved; a library without the login cannot prove it.
         r.verifyCount = 0;
-        s_.PutPassword(current.view());
+        s_.PutPassword(e.current.view());
         const auto proved = s_.lib().SHA2Auth(r);
         s_.WipePassword();
+        e.current.Wipe();
         if (!proved) {
+            e.Wipe();
             return Refuse(window, s_.LibraryMissing(), kCurrentEdit);
         }
         if (*proved == 0) {
+            e.Wipe();
             if (r.errorCode != kPasswordRefused && r.errorCode != 0 &&
                 ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
                 window.Focus(kCurrentEdit);
                 return;
             }
-            return Refuse(window, s_.Text(kStrInvalidCurrent, Icon::kError), kCurrentEdit);
+            return refuse(kStrInvalidCurrent, Icon::kError, kCurrentEdit);
         }
     }
 
     r.changeOp = kWritePasswordAndHint;
-    s_.PutPassword(fresh.view());
-    WriteFixedUtf16(hint.view(), r.hint, std::extent_v<decltype(r.hint)>);
+    s_.PutPassword(e.fresh.view());
+    WriteFixedUtf16(e.hint.view(), r.hint, std::extent_v<decltype(r.hint)>);
     const auto written = s_.lib().ChangePassWord(r);
     s_.WipePassword();
+    e.Wipe();
     if (!written || *written == 0) {
         // A library without the export has not written anything either.
         if (written && r.errorCode != 0) {
             ShowLibraryError(s_, window, r.errorCode, r.mediaType);
         }
-        return Refuse(window, s_.Text(kStrWritePasswordFailed, Icon::kError), kCurrentEdit);
+        return refuse(kStrWritePasswordFailed, Icon::kError, kCurrentEdit);
     }
     window.ShowMessage(
         s_.Text(protectedDevice ? kStrPasswordChanged : kStrSecurityEnabled, Icon::kInformation));

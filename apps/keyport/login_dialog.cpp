@@ -126,9 +126,6 @@ void CKEYPORTDlg::OnAbout(ui::Window& window) {
 
 void CKEYPORTDlg::Login(ui::Window& window) {
     QdaRequest& r = s_.request;
-    ui::SecretText<kPasswordUnits> password;
-    password.Read(window, kPasswordEdit);
-
     if (const auto found = s_.lib().CheckCD(r); found && *found == 0) {
         if (r.errorCode == 0 || !ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
             window.ShowMessage(s_.Text(kStrDeviceNotFound, Icon::kError));
@@ -140,9 +137,14 @@ void CKEYPORTDlg::Login(ui::Window& window) {
 
     // A count left over from an earlier call must not be taken for this one's.
     r.verifyCount = 0;
-    s_.PutPassword(password.view());
-    const auto authenticated = s_.lib().SHA2Auth(r);
-    s_.WipePassword();
+    std::optional<int> authenticated;
+    {
+        ui::SecretText<kPasswordUnits> password;
+        password.Read(window, kPasswordEdit);
+        s_.PutPassword(password.view());
+        authenticated = s_.lib().SHA2Auth(r);
+        s_.WipePassword();
+    }
     if (!authenticated) {
         // Without the login export nothing was checked: that is no login.
         window.ShowMessage(s_.LibraryMissing());
@@ -173,6 +175,8 @@ bool CKEYPORTDlg::ChipPath() {
 
 void CKEYPORTDlg::Succeeded(ui::Window& window) {
     QdaRequest& r = s_.request;
+    // The password has done its work: it does not stay in the field behind the next dialogs.
+    window.SetText(kPasswordEdit, u"");
     const bool chip = ChipPath();
     if (!chip && (r.mediaType & kFlashMedia) == 0 && !s_.nonAdmin) {
         const RefreshResult refreshed = s_.refresh();
