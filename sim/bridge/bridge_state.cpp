@@ -298,7 +298,8 @@ BridgeState DefaultState(Media media, std::uint64_t sectors) {
     BridgeState s;
     s.media = media;
     s.sectors = sectors;
-    s.cdStart = 16;
+    // The host writes the CD area from sector 16 on hard disks and from sector 0 on flash.
+    s.cdStart = media == Media::kHdd ? 16 : 0;
     s.cdSectors = std::min<std::uint64_t>(32768, sectors / 8) & ~std::uint64_t{3};
     s.secStart = s.cdStart + s.cdSectors;
     s.secSectors = sectors > s.secStart + 64 ? sectors - s.secStart - 64 : 0;

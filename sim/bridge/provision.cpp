@@ -128,7 +128,12 @@ std::optional<std::string> ProvisionDevice(const DevicePaths& paths, std::u16str
     block[datablock::kCdSeconds] = static_cast<std::uint8_t>(cdBlocks % 4500 / 75);
     block[datablock::kCdFrames] = static_cast<std::uint8_t>(cdBlocks % 75);
     PutBlockBe32(block, datablock::kFirstSize, static_cast<std::uint32_t>(st.secSectors));
-    PutBlockBe32(block, datablock::kFirstStart, static_cast<std::uint32_t>(st.secStart));
+    // The host lays the partition's master boot record 16 sectors past this address on hard
+    // disks (but for the chip that keeps its CD area at sector 0), so the secure unit starts
+    // exactly where the host writes it.
+    const bool shifted = st.media == Media::kHdd && st.chip != "8A1C" && st.chip != "8a1c";
+    const std::uint64_t fileSystemArea = shifted ? st.secStart - 16 : st.secStart;
+    PutBlockBe32(block, datablock::kFirstStart, static_cast<std::uint32_t>(fileSystemArea));
     PutBlockBe32(block, datablock::kSecondSize,
                  static_cast<std::uint32_t>(span.start - hiddenBase));
     PutBlockBe32(block, datablock::kHiddenBase, static_cast<std::uint32_t>(hiddenBase));
