@@ -212,7 +212,12 @@ std::string Utf16Le(std::string_view ascii) {
 class TerminalKeyport : public ::testing::Test {
   protected:
     TerminalKeyport() {
-        machine.AddDevice();
+        // Drive K: the instance markers are per drive and name, and a test of the reset program
+        // may run beside these with the same product prefix on drive E.
+        machine.AddDevice([](sim::BridgeState& s) {
+            s.cdLetter = 'K';
+            s.secLetter = 'L';
+        });
         const auto refused = sim::Provision(machine.dir(), 0, u"Secret42", u"the usual one");
         EXPECT_FALSE(refused.has_value()) << refused.value_or("");
         cd = machine.dir() / "cd";
@@ -312,7 +317,7 @@ TEST_F(TerminalKeyport, CompanionFilesFollowTheProgramsName) {
         program.filename().string().substr(0, program.filename().string().size() - 7);
     std::filesystem::rename(cd / (prefix + "KVX.DLL"), cd / "KVX.DLL");
     PtyProgram keyport(program, {}, Environment());
-    ASSERT_TRUE(keyport.WaitFor("Unable to load the DLL from the path E:\\" + prefix +
+    ASSERT_TRUE(keyport.WaitFor("Unable to load the DLL from the path K:\\" + prefix +
                                 "KVX.DLL. Please make sure the file is present"))
         << keyport.output();
     keyport.Send("\r");
