@@ -1,0 +1,115 @@
+#include "apps/keywiper/main_dialog.h"
+
+#include "apps/keywiper/keywiper_strings.h"
+#include "apps/keywiper/reset_dialog.h"
+#include "apps/keywiper/resource_ids.h"
+
+namespace kvx::keywiper {
+namespace {
+
+using ui::ControlKind;
+
+constexpr std::uint8_t kReadHint = 2;
+
+}  // namespace
+
+// --- Main dialog ---------------------------------------------------------------------------
+
+const ui::DialogSpec& CKEYWIPERDlg::Spec() const {
+    static const ui::DialogSpec spec{kMainTemplate,
+                                     {{kStopText, ControlKind::kStatic},
+                                      {kHintLabel, ControlKind::kStatic},
+                                      {kHintText, ControlKind::kReadOnlyEdit},
+                                      {kResetOpen, ControlKind::kButton},
+                                      {kMainCancel, ControlKind::kDefaultButton}}};
+    return spec;
+}
+
+void CKEYWIPERDlg::OnInit(ui::Window& window) {
+    if (const std::u16string about = s_.String(kStrAboutEntry); !about.empty()) {
+        window.AddAboutEntry(about);
+    }
+    window.SetTitle(s_.String(kStrCaption));
+    window.SetIcon(kMainIcon);
+    window.SetText(kStopText, s_.String(kStrStop));
+    window.SetText(kHintLabel, s_.String(kStrHintLabel));
+    window.SetText(kResetOpen, s_.String(kStrResetButton));
+    window.SetText(kMainCancel, s_.String(kStrCancelButton));
+    if (!window.CreateTooltips()) {
+        window.ShowMessage(s_.Text(kStrNoTooltip));
+    }
+    // The hint is what may spare the user the reset: it is shown with or without tooltips.
+    QdaRequest& r = s_.request;
+    r.changeOp = kReadHint;
+    if (const auto read = s_.lib().ChangePassWord(r)) {
+        if (*read != 0) {
+            window.SetText(kHintText, s_.Hint());
+        } else {
+            window.ShowMessage(s_.Text(kStrHintReadFailed));
+        }
+    }
+}
+
+void CKEYWIPERDlg::OnCommand(ui::Window& window, ui::ControlId id) {
+    if (s_.busy) {
+        return;
+    }
+    if (id == kResetOpen) {
+        CResetPasDlg reset(s_);
+        if (window.RunModal(reset) == ui::kResultOk) {
+            window.Close(ui::kResultOk);
+        }
+    } else if (id == kMainCancel) {
+        window.Close(ui::kResultCancel);
+    }
+}
+
+void CKEYWIPERDlg::OnCloseRequest(ui::Window& window) {
+    OnCommand(window, kMainCancel);
+}
+
+void CKEYWIPERDlg::OnDeviceRemoved(ui::Window& window) {
+    if (s_.ClosesOnRemoval()) {
+        window.Close(ui::kResultOk);
+    }
+}
+
+void CKEYWIPERDlg::OnAbout(ui::Window& window) {
+    CAboutDlg about(s_);
+    window.RunModal(about);
+}
+
+// --- About ---------------------------------------------------------------------------------
+
+const ui::DialogSpec& CAboutDlg::Spec() const {
+    static const ui::DialogSpec spec{kAboutTemplate,
+                                     {{kAboutVersion, ControlKind::kStatic},
+                                      {kAboutNotice, ControlKind::kStatic},
+                                      {kAboutOk, ControlKind::kDefaultButton}}};
+    return spec;
+}
+
+void CAboutDlg::OnInit(ui::Window& window) {
+    const std::u16string caption = s_.String(kStrCaption);
+    window.SetTitle(caption);
+    window.SetIcon(kMainIcon);
+    window.SetText(kAboutVersion, ui::FormatStrings(u"%s Version %s", {caption, kKeywiperVersion}));
+    window.SetText(kAboutNotice, s_.String(kStrNotice));
+    window.SetText(kAboutOk, s_.String(kStrAboutOk));
+}
+
+void CAboutDlg::OnCommand(ui::Window& window, ui::ControlId id) {
+    if (id == kAboutOk) {
+        window.Close(ui::kResultOk);
+        return;
+    }
+    Dialog::OnCommand(window, id);
+}
+
+void CAboutDlg::OnDeviceRemoved(ui::Window& window) {
+    if (s_.ClosesOnRemoval()) {
+        window.Close(ui::kResultOk);
+    }
+}
+
+}  // namespace kvx::keywiper
