@@ -60,6 +60,7 @@ constexpr LibraryErrorEntry kTable[] = {
     {48, kStrAesKeyFailed},
     {50, kStrHintTooLong},
     {51, kStrEmptyPassword},
+    {52, kStrNoStampRecord},
 };
 
 }  // namespace

@@ -225,6 +225,7 @@ TEST_F(KeyportTest, LibraryErrorTexts) {
         {48, 1, u"Setting the AES key or IV of the device failed."},
         {50, 1, u"The password hint is too long. Please enter a shorter hint."},
         {51, 1, u"The password must not be empty. Please enter a password."},
+        {52, 1, u"The device has no stamp record for the CD image. Nothing was written."},
     };
     for (const Case& c : cases) {
         const auto m = LibraryErrorMessage(s, c.code, c.media);
@@ -233,11 +234,11 @@ TEST_F(KeyportTest, LibraryErrorTexts) {
         EXPECT_EQ(m->icon, Icon::kNone);
         EXPECT_EQ(m->caption, u"Corvane Login ");
     }
-    for (const std::uint8_t quiet : {0, 45, 49, 52, 200, 255}) {
+    for (const std::uint8_t quiet : {0, 45, 49, 53, 200, 255}) {
         EXPECT_FALSE(LibraryErrorMessage(s, quiet, 1).has_value()) << int(quiet);
     }
-    // Every code from 1 to 48 but 45 has a text of its own, and 50 and 51.
-    for (int code = 1; code <= 51; ++code) {
+    // Every code from 1 to 48 but 45 has a text of its own, and 50 to 52.
+    for (int code = 1; code <= 52; ++code) {
         if (code == 45 || code == 49) {
             continue;
         }
