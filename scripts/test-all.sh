@@ -22,7 +22,7 @@ prefix=$PWD/build/win64/wineprefix
 bash scripts/wine-prefix.sh start "$prefix"
 trap 'bash scripts/wine-prefix.sh stop "$prefix"' EXIT
 echo "== test win64 (Wine)"
-# A Wine process that dies before the test starts (no output at all) is retried once.
+# A failing test is run once more: a Wine process now and then dies before its test starts.
 ctest --preset win64 -j"$jobs" --repeat until-pass:2
 echo "== test win32 (export table)"
 ctest --preset win32
