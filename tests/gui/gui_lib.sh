@@ -351,8 +351,21 @@ watch_text() {
     since() { awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }'; }
     for ((i = 0; i < limit * 20; i++)); do
         if ! text=$(probe text "$title" "$id" "$control"); then
-            printf '%s\t(closed)\n' "$(since)"
-            return 0
+            # Gone for good, not a look that missed it.
+            local gone=1 k
+            for ((k = 0; k < 3; k++)); do
+                if probe find "$title" "$id" >/dev/null; then
+                    gone=0
+                    break
+                fi
+                sleep 0.1
+            done
+            if ((gone)); then
+                printf '%s\t(closed)\n' "$(since)"
+                return 0
+            fi
+            log "a look missed the window once"
+            continue
         fi
         if [[ $text != "$last" ]]; then
             printf '%s\t%s\n' "$(since)" "$text"
