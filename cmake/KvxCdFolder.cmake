@@ -76,7 +76,7 @@ function(kvx_stage_cd_folder)
         message(STATUS "xorriso not found: the CD image cd.iso is not made (install xorriso)")
     endif()
 
-    if(KVX_BUILD_TESTS AND KVX_GUI_TESTS)
+    if(KVX_BUILD_TESTS)
         include(${CMAKE_SOURCE_DIR}/tests/gui/gui_tests.cmake)
     endif()
 endfunction()

@@ -46,26 +46,38 @@ gui_cleanup() {
     if [[ -n $PROGRAM_PID ]]; then
         wait "$PROGRAM_PID" 2>/dev/null
     fi
-    if [[ -n $XVFB_PID ]]; then
-        kill "$XVFB_PID" 2>/dev/null
-        wait "$XVFB_PID" 2>/dev/null
-    fi
     if [[ -d $MACHINE/devices ]]; then
         "$WINE" "$KVX_GUI_KVXSIM" log "$MACHINE" >"$KVX_GUI_ARTIFACTS/commands.log" 2>&1
         "$WINE" "$KVX_GUI_KVXSIM" info "$MACHINE" >"$KVX_GUI_ARTIFACTS/device-info.txt" 2>&1
+    fi
+    # The prefix's own server goes with the display its desktop was bound to.
+    wineserver -k >/dev/null 2>&1
+    if [[ -n $XVFB_PID ]]; then
+        kill "$XVFB_PID" 2>/dev/null
+        wait "$XVFB_PID" 2>/dev/null
     fi
     rm -rf "$WORK"
     exit "$status"
 }
 trap gui_cleanup EXIT
 
-# A prefix made here gets unmanaged windows (dialogs then close at once), as the CI script's.
+# The GUI tests' own prefix, made when missing, with unmanaged windows: with no window manager on
+# the display, Wine then draws whole windows itself, title bars included (a managed window would
+# get none), and dialogs close at once. Its server starts with the test and ends with it, so that
+# Wine's desktop process binds to this test's display (a server that outlives a test, or one
+# started without a display, leaves every later window unshown).
 gui_prefix() {
+    wineserver -k >/dev/null 2>&1 || true
     if [[ ! -f $WINEPREFIX/system.reg ]]; then
         log "creating the Wine prefix $WINEPREFIX"
         mkdir -p "$WINEPREFIX"
         "$WINE" wineboot -i >/dev/null 2>&1
-        "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    fi
+    local key='HKCU\Software\Wine\X11 Driver'
+    if ! "$WINE" reg query "$key" /v Managed 2>/dev/null | tr -d '\r' |
+        grep -Eq 'Managed[[:space:]]+REG_SZ[[:space:]]+N$'; then
+        log "unmanaged windows in $WINEPREFIX"
+        "$WINE" reg add "$key" /v Managed /d N /f >/dev/null 2>&1 || fail "cannot set up the prefix"
     fi
 }
 
@@ -80,9 +92,7 @@ gui_display() {
     done
     [[ -s $file ]] || fail "Xvfb did not start"
     export DISPLAY=:$(cat "$file")
-    # The pointer rests in a corner, away from the controls' tooltips, for X and for Wine.
     xdotool mousemove 0 0
-    probe cursor 0 0 || fail "cannot place the pointer"
     log "Xvfb $XVFB_PID on $DISPLAY"
 }
 
@@ -376,5 +386,8 @@ watch_text() {
     fail "window '$title' with control $id still open after ${limit} s"
 }
 
-gui_prefix
+# The display first: every Wine process of the test, the prefix's set-up included, is to see it.
 gui_display
+gui_prefix
+# The pointer rests in a corner, away from the controls' tooltips, for X and for Wine.
+probe cursor 0 0 || fail "cannot place the pointer"

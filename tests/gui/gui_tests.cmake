@@ -13,7 +13,7 @@ add_test(NAME cd_folder_and_image
     COMMAND bash ${kvx_gui_dir}/check_cd.sh ${CMAKE_OBJDUMP} ${CMAKE_BINARY_DIR}/cd
             "${KVX_CD_PREFIX}" $<TARGET_FILE:kvx> ${kvx_cd_iso} ${kvx_cd_names})
 
-if(NOT (KVX_RUN_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"))
+if(NOT (KVX_GUI_TESTS AND KVX_RUN_TESTS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64"))
     return()
 endif()
 
@@ -40,8 +40,9 @@ if(NOT KVX_XVFB OR NOT KVX_XDOTOOL)
     return()
 endif()
 
-# Each test runs its own display; they take turns because they share the Wine prefix and the
-# instance markers of the programs in it.
+# Each test runs its own display and its own Wine server in a prefix of the GUI tests alone (the
+# unit tests' persistent server has no display); they take turns because they share that prefix
+# and the instance markers of the programs in it.
 function(kvx_gui_test name)
     add_test(NAME gui_${name}
         COMMAND ${CMAKE_COMMAND} -E env
@@ -53,7 +54,7 @@ function(kvx_gui_test name)
             KVX_GUI_KVXSIM=$<TARGET_FILE:kvxsim>
             KVX_GUI_SOURCE=${CMAKE_SOURCE_DIR}
             KVX_GUI_ARTIFACTS=${CMAKE_BINARY_DIR}/gui-artifacts/${name}
-            WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
+            WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-gui
             bash ${kvx_gui_dir}/${name}.sh)
     set_tests_properties(gui_${name} PROPERTIES TIMEOUT 180 RESOURCE_LOCK kvx_gui
         LABELS gui)
