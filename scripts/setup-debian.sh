@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
     cmake g++ make git pkg-config libgtest-dev googletest libssl-dev
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
-    wine wine64 xvfb xauth xdotool imagemagick x11-apps
+    wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-apps
     dosfstools mtools xorriso fdisk tmux
 )
 

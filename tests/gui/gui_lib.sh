@@ -73,6 +73,15 @@ gui_prefix() {
         mkdir -p "$WINEPREFIX"
         "$WINE" wineboot -i >/dev/null 2>&1
     fi
+    # Wine's own dialog font and window-button glyphs (package fonts-wine), which this Wine does
+    # not pick up from its data folder: without them dialogs fall back to a wider font and the
+    # close button shows a letter.
+    local font
+    for font in tahoma.ttf tahomabd.ttf marlett.ttf; do
+        if [[ -f /usr/share/wine/fonts/$font && ! -f $WINEPREFIX/drive_c/windows/Fonts/$font ]]; then
+            cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+        fi
+    done
     local key='HKCU\Software\Wine\X11 Driver'
     if ! "$WINE" reg query "$key" /v Managed 2>/dev/null | tr -d '\r' |
         grep -Eq 'Managed[[:space:]]+REG_SZ[[:space:]]+N$'; then
