@@ -3,6 +3,10 @@
 #include <map>
 #include <mutex>
 
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#endif
+
 namespace kvx {
 namespace {
 
@@ -12,9 +16,38 @@ struct Registry {
     std::uint32_t next = 1;
 };
 
+}  // namespace
+}  // namespace kvx
+
+#if !defined(_WIN32)
+// A program links this code and also loads the library, which carries its own copy; the program
+// publishes its registry under this name so that the library's progress reaches the sinks the
+// program's view registered.
+extern "C" __attribute__((visibility("default"))) void* KvxProgressSinkRegistry() {
+    static kvx::Registry registry;
+    return &registry;
+}
+#endif
+
+namespace kvx {
+namespace {
+
 Registry& TheRegistry() {
+#if defined(_WIN32)
+    // Windows programs show progress through real windows; each module keeps its own.
     static Registry registry;
     return registry;
+#else
+    // The first definition in the process's global scope: the program's when it exports one.
+    static Registry* const shared = [] {
+        using Accessor = void* (*)();
+        void* const found = dlsym(RTLD_DEFAULT, "KvxProgressSinkRegistry");
+        const Accessor accessor =
+            found != nullptr ? reinterpret_cast<Accessor>(found) : &KvxProgressSinkRegistry;
+        return static_cast<Registry*>(accessor());
+    }();
+    return *shared;
+#endif
 }
 
 // A copy of the sink, so that callbacks run without the lock (they may register sinks).

@@ -166,6 +166,15 @@ TEST(TerminalKeywiper, ProgramResetsTheDevice) {
     }
     ASSERT_TRUE(keywiper.WaitFor("Password reset completed successfully.", 60000))
         << keywiper.output();
+    {
+        // The library the program loaded drove the program's progress bar to the end.
+        const std::string& screen = keywiper.output();
+        const std::size_t started = screen.find("Warning 3 of 3");
+        const std::vector<int> during = BarPercents(screen.substr(started));
+        EXPECT_GT(std::count_if(during.begin(), during.end(), [](int p) { return p > 0; }), 3)
+            << screen.substr(started, 4000);
+        EXPECT_NE(std::find(during.begin(), during.end(), 100), during.end());
+    }
     // While the last message is up, the new password is nowhere in the program.
     std::uint64_t scanned = 0;
     EXPECT_FALSE(MemoryHolds(keywiper.pid(), "Neu-Pass9", &scanned));
