@@ -46,6 +46,33 @@ int CountLetters(const std::uint8_t (&letters)[kLetterSlots]) {
                                           [](std::uint8_t l) { return l != 0; }));
 }
 
+// Lists the letter of a unit that belongs to the device; the count of letters listed before it,
+// or -1 when the list already holds it or is full.
+int ListLetter(std::uint8_t (&letters)[kLetterSlots], char16_t letter) {
+    const int count = CountLetters(letters);
+    return AddLetter(letters, static_cast<std::uint8_t>(letter)) ? count : -1;
+}
+
+void LogListedLetter(const DiagnosticLog& log, int count, char16_t letter) {
+    log.Write(FormatText("%s %d", "Veltrin CD Drive letter", count), std::u16string(1, letter));
+}
+
+// Calls VISIT(letter) for each drive letter from C to Z the system has, after logging it, until
+// VISIT returns false.
+template <typename Visit>
+void ForEachDrive(Host& host, const DiagnosticLog& log, Visit visit) {
+    const std::uint32_t mask = host.LogicalDriveMask();
+    for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
+        if ((mask & (1u << (letter - u'A'))) == 0) {
+            continue;
+        }
+        log.Write(u"Checking for driveletter" + Root(letter), kPass);
+        if (!visit(letter)) {
+            return;
+        }
+    }
+}
+
 // The common start of both checks: banner and configuration file.
 bool StartCheck(ExportFrame& frame, const Config& config) {
     frame.request().errorCode = 0;
@@ -184,15 +211,10 @@ KVX_API int KVX_CALL QDACheckCD(QdaRequest* request) {
     }
     const DiagnosticLog& log = frame.log();
     bool result = false;
-    const std::uint32_t mask = host.LogicalDriveMask();
-    for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
-        if ((mask & (1u << (letter - u'A'))) == 0) {
-            continue;
-        }
-        log.Write(u"Checking for driveletter" + Root(letter), kPass);
+    ForEachDrive(host, log, [&](char16_t letter) {
         if (host.GetDriveType(letter) != kDriveCdRom) {
             log.Write(Root(letter), u"Not a CD drive letter");
-            continue;
+            return true;
         }
         log.Write(Root(letter), u"CD drive letter");
         const OpenResult drive = OpenVolume(host, letter);
@@ -206,25 +228,23 @@ KVX_API int KVX_CALL QDACheckCD(QdaRequest* request) {
             host.Close(drive.handle);
             if (TakeHubLetters(state, *request)) {
                 result = true;
-                break;  // the records give every letter at once
+                return false;  // the records give every letter at once
             }
-            continue;
+            return true;
         }
         if (drive.handle == kInvalidHandle) {
-            continue;
+            return true;
         }
         const UnitMatch match = MatchUnit(frame, config, drive.handle, letter, false);
-        if (match.matched) {
-            const int count = CountLetters(request->cdLetters);
-            if (AddLetter(request->cdLetters, static_cast<std::uint8_t>(letter))) {
-                ChipSteps(frame, config, match.full, count, letter);
-                log.Write(FormatText("%s %d", "Veltrin CD Drive letter", count),
-                          std::u16string(1, letter));
-                result = true;
-            }
+        const int count = match.matched ? ListLetter(request->cdLetters, letter) : -1;
+        if (count >= 0) {
+            ChipSteps(frame, config, match.full, count, letter);
+            LogListedLetter(log, count, letter);
+            result = true;
         }
         host.Close(drive.handle);
-    }
+        return true;
+    });
     if (state.hubMode != 0) {
         request->errorCode = kHubModeSignal;
     } else if (!result) {
@@ -246,31 +266,26 @@ KVX_API int KVX_CALL QDACheckSEC(QdaRequest* request) {
     }
     const DiagnosticLog& log = frame.log();
     bool result = false;
-    const std::uint32_t mask = host.LogicalDriveMask();
-    for (char16_t letter = u'C'; letter <= u'Z'; ++letter) {
-        if ((mask & (1u << (letter - u'A'))) == 0) {
-            continue;
-        }
-        log.Write(u"Checking for driveletter" + Root(letter), kPass);
+    ForEachDrive(host, log, [&](char16_t letter) {
         const DriveType type = host.GetDriveType(letter);
         if (type == kDriveCdRom || type == kDriveRemote) {
             log.Write(Root(letter), u"Not a HDD or REM drive letter");
-            continue;
+            return true;
         }
         const OpenResult drive = OpenVolume(host, letter);
         if (drive.handle == kInvalidHandle) {
-            continue;
+            return true;
         }
-        if (MatchUnit(frame, config, drive.handle, letter, true).matched) {
-            const int count = CountLetters(request->secureLetters);
-            if (AddLetter(request->secureLetters, static_cast<std::uint8_t>(letter))) {
-                log.Write(FormatText("%s %d", "Veltrin CD Drive letter", count),
-                          std::u16string(1, letter));
-                result = true;
-            }
+        const int count = MatchUnit(frame, config, drive.handle, letter, true).matched
+                              ? ListLetter(request->secureLetters, letter)
+                              : -1;
+        if (count >= 0) {
+            LogListedLetter(log, count, letter);
+            result = true;
         }
         host.Close(drive.handle);
-    }
+        return true;
+    });
     return frame.Finish(result);
 }
 
