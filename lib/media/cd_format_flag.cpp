@@ -22,22 +22,13 @@ namespace {
 constexpr std::uint8_t kCdFormatted = 0xFC;
 constexpr std::uint8_t kErrHintTooLong = 50;
 
-// The text in the ANSI code page, wiped on destruction.
-struct AnsiBytes {
-    std::string bytes;
-    ~AnsiBytes() { SecureWipe(bytes.data(), bytes.size()); }
-    std::span<const std::uint8_t> span() const {
-        return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
-    }
-};
-
 // Password digest, hint and (hard disks) identifier digest into the block. False with a code.
 bool StoreSecrets(ExportFrame& frame, const MediumInfo& medium, std::span<std::uint8_t> image,
-                  const AnsiBytes& password) {
+                  const AnsiSecret& password) {
     QdaRequest& request = frame.request();
     DeviceState& state = frame.state();
     Host& host = frame.host();
-    const AnsiBytes hint{
+    const AnsiSecret hint{
         host.ToAnsi(ReadFixedUtf16(request.hint, std::extent_v<decltype(request.hint)>))};
     if (hint.bytes.size() > block::kHintCapacity) {
         frame.Fail(kErrHintTooLong);
@@ -47,26 +38,10 @@ bool StoreSecrets(ExportFrame& frame, const MediumInfo& medium, std::span<std::u
     const auto secret =
         SecretBytes(password.span().data(), std::min(password.bytes.size(), kMaxHashSecretLength));
     (void)HashSecret(secret, digest, nullptr, false);
-    image[block::kPasswordMarker] = 0xB6;
-    image[block::kPasswordMarker + 1] = 0xC3;
-    std::copy(std::begin(digest), std::end(digest), image.begin() + block::kPasswordDigest);
-    SecureWipe(digest, sizeof digest);
-
     host.SeedRandom(static_cast<std::uint32_t>(host.Time()));
     const std::uint8_t key = static_cast<std::uint8_t>(host.Random() & 0xFF);
-    std::fill_n(image.begin() + block::kHint, block::kHintCapacity, std::uint8_t{0});
-    ScrambleHint(hint.span(), key, image.subspan(block::kHint, block::kHintCapacity));
-    image[block::kHintLength] = static_cast<std::uint8_t>(hint.bytes.size());
-    image[block::kHintKey] = key;
-
-    if (medium.IsHardDisk()) {
-        std::uint8_t idDigest[kDigestSize];
-        (void)HashSecret(SecretBytes(state.uniqueId, sizeof state.uniqueId), idDigest, nullptr,
-                         false);
-        image[block::kIdMarker] = 0xB6;
-        image[block::kIdMarker + 1] = 0xC3;
-        std::copy(std::begin(idDigest), std::end(idDigest), image.begin() + block::kIdDigest);
-    }
+    PutPasswordRecord(state, medium, image, digest, hint.span(), key);
+    SecureWipe(digest, sizeof digest);
     return true;
 }
 
@@ -95,7 +70,7 @@ bool Run(ExportFrame& frame) {
     }
     const std::span<std::uint8_t> image = region.Block();
     image[block::kCdState] = kCdFormatted;
-    const AnsiBytes password{frame.host().ToAnsi(
+    const AnsiSecret password{frame.host().ToAnsi(
         ReadFixedUtf16(request.password, std::extent_v<decltype(request.password)>))};
     if (request.writePasswordFlag != 0 && !password.bytes.empty() &&
         !StoreSecrets(frame, medium, image, password)) {

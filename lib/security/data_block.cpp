@@ -5,7 +5,9 @@
 
 #include "frame/export_frame.h"
 #include "security/aes_reversed.h"
+#include "security/authenticate.h"
 #include "security/byte_scramble.h"
+#include "security/sha256.h"
 #include "security/wipe.h"
 #include "transport/vendor.h"
 
@@ -109,6 +111,32 @@ bool RewriteRegion(DeviceState& state, const MediumInfo& medium, const BlockRegi
         SetErrorOnce(errorByte, kErrRewriteFailed);
     }
     return ok;
+}
+
+AnsiSecret::~AnsiSecret() {
+    SecureWipe(bytes.data(), bytes.size());
+}
+
+void PutPasswordRecord(const DeviceState& state, const MediumInfo& medium,
+                       std::span<std::uint8_t> image, std::span<const std::uint8_t, 32> digest,
+                       std::span<const std::uint8_t> hint, std::uint8_t key) {
+    constexpr std::uint8_t kMarker[] = {0xB6, 0xC3};
+    std::copy(std::begin(kMarker), std::end(kMarker), image.begin() + block::kPasswordMarker);
+    std::copy(digest.begin(), digest.end(), image.begin() + block::kPasswordDigest);
+
+    const std::size_t n = std::min(hint.size(), block::kHintCapacity);
+    std::fill_n(image.begin() + block::kHint, block::kHintCapacity, std::uint8_t{0});
+    ScrambleHint(hint.first(n), key, image.subspan(block::kHint, block::kHintCapacity));
+    image[block::kHintLength] = static_cast<std::uint8_t>(n);
+    image[block::kHintKey] = key;
+
+    if (medium.IsHardDisk()) {
+        std::uint8_t idDigest[kDigestSize];
+        (void)HashSecret(SecretBytes(state.uniqueId, sizeof state.uniqueId), idDigest, nullptr,
+                         false);
+        std::copy(std::begin(kMarker), std::end(kMarker), image.begin() + block::kIdMarker);
+        std::copy(std::begin(idDigest), std::end(idDigest), image.begin() + block::kIdDigest);
+    }
 }
 
 void ScrambleHint(std::span<const std::uint8_t> hint, std::uint8_t key,

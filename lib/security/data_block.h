@@ -103,6 +103,21 @@ void ScrambleHint(std::span<const std::uint8_t> hint, std::uint8_t key,
 void UnscrambleHint(std::span<const std::uint8_t> stored, std::uint8_t key,
                     std::span<std::uint8_t> out);
 
+// A text in the ANSI code page, wiped on destruction.
+struct AnsiSecret {
+    std::string bytes;
+    ~AnsiSecret();
+    std::span<const std::uint8_t> span() const {
+        return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+    }
+};
+
+// A stored password: its digest and the hint (at most kHintCapacity bytes, scrambled with KEY),
+// and on hard disks the digest of the device's unique identifier, each behind its marker.
+void PutPasswordRecord(const DeviceState& state, const MediumInfo& medium,
+                       std::span<std::uint8_t> image, std::span<const std::uint8_t, 32> digest,
+                       std::span<const std::uint8_t> hint, std::uint8_t key);
+
 // Big-endian field access.
 std::uint32_t ReadBe32(std::span<const std::uint8_t> bytes, std::size_t at);
 std::uint16_t ReadBe16(std::span<const std::uint8_t> bytes, std::size_t at);

@@ -50,12 +50,6 @@ class Random {
     Host& host_;
 };
 
-// The text in the ANSI code page as a wiped-on-destruction byte string.
-struct AnsiText {
-    std::string bytes;
-    ~AnsiText() { SecureWipe(bytes.data(), bytes.size()); }
-};
-
 void FillSizeFields(QdaRequest& request, std::span<const std::uint8_t> image) {
     request.cdSizeMb = static_cast<std::uint32_t>(
         std::uint64_t{ReadBe32(image, block::kCdSectors)} * 2048 / 1048576);
@@ -82,8 +76,9 @@ bool StoreSecrets(ExportFrame& frame, const MediumInfo& medium, std::span<std::u
     const DiagnosticLog& log = frame.log();
     log.Write(u"Write Password data selected", kPass);
     const SecretUtf16 passwordText(request.password, std::extent_v<decltype(request.password)>);
-    AnsiText password{host.ToAnsi(passwordText.view())};
-    AnsiText hint{host.ToAnsi(ReadFixedUtf16(request.hint, std::extent_v<decltype(request.hint)>))};
+    AnsiSecret password{host.ToAnsi(passwordText.view())};
+    AnsiSecret hint{
+        host.ToAnsi(ReadFixedUtf16(request.hint, std::extent_v<decltype(request.hint)>))};
     const auto passwordBytes =
         SecretBytes(reinterpret_cast<const std::uint8_t*>(password.bytes.data()),
                     std::min<std::size_t>(password.bytes.size(), kMaxHashSecretLength));
@@ -100,27 +95,9 @@ bool StoreSecrets(ExportFrame& frame, const MediumInfo& medium, std::span<std::u
         frame.Fail(kErrEmptyPassword);
         return false;
     }
-    image[block::kPasswordMarker] = 0xB6;
-    image[block::kPasswordMarker + 1] = 0xC3;
-    std::copy(std::begin(digest), std::end(digest), image.begin() + block::kPasswordDigest);
-
     const std::uint8_t key = random.Byte();
     log.Write(u"Write Hint data selected", kPass);
-    std::fill_n(image.begin() + block::kHint, block::kHintCapacity, std::uint8_t{0});
-    ScrambleHint(std::span<const std::uint8_t>(
-                     reinterpret_cast<const std::uint8_t*>(hint.bytes.data()), hint.bytes.size()),
-                 key, image.subspan(block::kHint, block::kHintCapacity));
-    image[block::kHintLength] = static_cast<std::uint8_t>(hint.bytes.size());
-    image[block::kHintKey] = key;
-
-    if (medium.IsHardDisk()) {
-        std::uint8_t idDigest[kDigestSize];
-        (void)HashSecret(SecretBytes(state.uniqueId, sizeof state.uniqueId), idDigest, nullptr,
-                         false);
-        image[block::kIdMarker] = 0xB6;
-        image[block::kIdMarker + 1] = 0xC3;
-        std::copy(std::begin(idDigest), std::end(idDigest), image.begin() + block::kIdDigest);
-    }
+    PutPasswordRecord(state, medium, image, digest, hint.span(), key);
     // A fresh unlock value re-keys the partition: on hard disks, and on flash with an AES engine.
     if (request.changeOp == kStoreWithUnlock && (medium.IsHardDisk() || medium.aesEngine)) {
         std::uint8_t challenge[16];
