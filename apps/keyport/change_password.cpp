@@ -1,12 +1,10 @@
 #include "apps/keyport/change_password.h"
 
-#include <type_traits>
-
 #include "apps/keyport/keyport_strings.h"
 #include "apps/keyport/library_error.h"
 #include "apps/keyport/resource_ids.h"
+#include "common/program_dialogs.h"
 #include "common/secret_text.h"
-#include "host/text.h"
 
 namespace kvx::keyport {
 namespace {
@@ -16,6 +14,10 @@ using ui::Icon;
 
 constexpr std::uint8_t kPasswordRefused = 25;
 constexpr std::uint8_t kWritePasswordAndHint = 3;
+
+constexpr ui::NewPasswordFields kNewFields{
+    kNewEdit,        kConfirmEdit, kNewHintEdit, kStrPasswordTooShort, kStrConfirmMismatch,
+    kStrHintTooShort};
 
 }  // namespace
 
@@ -43,14 +45,10 @@ void CChangePassword::OnInit(ui::Window& window) {
     window.SetText(kNewHintLabel, s_.String(kStrNewHintLabel));
     window.SetText(kApplyButton, s_.String(kStrChangeOk));
     window.SetText(kChangeCancel, s_.String(kStrChangeCancel));
-    for (const ui::ControlId edit : {kCurrentEdit, kNewEdit, kConfirmEdit}) {
-        window.SetTextLimit(edit, kPasswordChars);
-    }
-    window.SetTextLimit(kNewHintEdit, kHintChars);
+    window.SetTextLimit(kCurrentEdit, kPasswordChars);
+    ui::LimitNewPasswordFields(window, kNewFields);
     window.SetIcon(kMainIcon);
-    if (!window.CreateTooltips()) {
-        window.ShowMessage(s_.Text(kStrNoTooltip));
-    }
+    s_.CreateTooltips(window, kStrNoTooltip);
     // Title and the state of the current-password field do not depend on the tooltips.
     window.SetTitle(s_.String(kStrCaption));
     if (s_.request.passwordSupported == 0) {
@@ -67,7 +65,7 @@ void CChangePassword::OnCommand(ui::Window& window, ui::ControlId id) {
 }
 
 void CChangePassword::OnDeviceRemoved(ui::Window& window) {
-    if (s_.DeviceGone()) {
+    if (s_.ClosesOnRemoval()) {
         window.Close(ui::kResultOk);
     }
 }
@@ -77,61 +75,34 @@ void CChangePassword::Refuse(ui::Window& window, const ui::Message& message, ui:
     window.Focus(field);
 }
 
-namespace {
-
-// The texts of the four fields; wiped as soon as a message is due or the device has them.
-struct Entered {
-    ui::SecretText<kPasswordUnits> current;
-    ui::SecretText<kPasswordUnits> fresh;
-    ui::SecretText<kPasswordUnits> confirm;
-    ui::SecretText<kHintUnits> hint;
-
-    void Wipe() {
-        current.Wipe();
-        fresh.Wipe();
-        confirm.Wipe();
-        hint.Wipe();
-    }
-};
-
-}  // namespace
-
 void CChangePassword::Apply(ui::Window& window) {
-    Entered e;
-    e.current.Read(window, kCurrentEdit);
-    e.fresh.Read(window, kNewEdit);
-    e.confirm.Read(window, kConfirmEdit);
-    e.hint.Read(window, kNewHintEdit);
+    // The texts of the four fields; wiped as soon as a message is due or the device has them.
+    ui::SecretText<kPasswordUnits> current;
+    ui::NewPasswordEntry e;
+    current.Read(window, kCurrentEdit);
+    e.Read(window, kNewFields);
     const bool protectedDevice = s_.request.passwordSupported == 1;
     const auto refuse = [&](ui::StringId id, Icon icon, ui::ControlId field) {
+        current.Wipe();
         e.Wipe();
         Refuse(window, s_.Text(id, icon), field);
     };
 
-    if (protectedDevice && e.current.size() < 4) {
+    if (protectedDevice && current.size() < 4) {
         return refuse(kStrPasswordTooShort, Icon::kInformation, kCurrentEdit);
     }
-    if (e.fresh.size() < 4) {
-        return refuse(kStrPasswordTooShort, Icon::kInformation, kNewEdit);
-    }
-    if (e.confirm.size() < 4) {
-        return refuse(kStrPasswordTooShort, Icon::kInformation, kConfirmEdit);
-    }
-    if (e.fresh.view() != e.confirm.view()) {
-        return refuse(kStrConfirmMismatch, Icon::kInformation, kConfirmEdit);
-    }
-    if (e.hint.size() < 5) {
-        return refuse(kStrHintTooShort, Icon::kInformation, kNewHintEdit);
+    if (const auto refusal = e.Check(kNewFields)) {
+        return refuse(refusal->text, Icon::kInformation, refusal->field);
     }
 
     QdaRequest& r = s_.request;
     if (protectedDevice) {
         // The current password must be proved; a library without the login cannot prove it.
         r.verifyCount = 0;
-        s_.PutPassword(e.current.view());
+        s_.PutPassword(current.view());
         const auto proved = s_.lib().SHA2Auth(r);
         s_.WipePassword();
-        e.current.Wipe();
+        current.Wipe();
         if (!proved) {
             e.Wipe();
             return Refuse(window, s_.LibraryMissing(), kCurrentEdit);
@@ -148,8 +119,8 @@ void CChangePassword::Apply(ui::Window& window) {
     }
 
     r.changeOp = kWritePasswordAndHint;
-    s_.PutPassword(e.fresh.view());
-    WriteFixedUtf16(e.hint.view(), r.hint, std::extent_v<decltype(r.hint)>);
+    s_.PutPassword(e.password.view());
+    s_.PutHint(e.hint.view());
     const auto written = s_.lib().ChangePassWord(r);
     s_.WipePassword();
     e.Wipe();

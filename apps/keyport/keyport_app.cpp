@@ -12,26 +12,19 @@ namespace {
 
 using ui::Icon;
 
-constexpr std::uint8_t kHubModeSignal = '1';
 constexpr std::size_t kSectorBytes = 512;
+
+constexpr ui::StartUpPlan kPlan{
+    u"KEG.DLL", {u"SET", u"PRT"}, kStrSiblingRunning, kStrNoIni, kStrDeviceNotFound};
 
 }  // namespace
 
 CKEYPORTApp::CKEYPORTApp(Host& host, ui::View& view, ui::ModuleLoader& loader,
                          ui::ResourceStrings& strings)
-    : host_(host),
-      view_(view),
-      loader_(loader),
-      strings_(strings),
-      markers_(host),
-      session_(host, view, strings) {}
-
-int ExitCode(Outcome outcome) {
-    return outcome == Outcome::kDone ? 0 : 1;
-}
+    : ProgramApp(host, view, loader, strings, kPlan), session_(host, view, strings) {}
 
 Outcome CKEYPORTApp::Run(std::u16string_view commandLine) {
-    const Outcome started = StartUp();
+    const Outcome started = StartUp(session_);
     if (started != Outcome::kDone) {
         return started;
     }
@@ -42,73 +35,21 @@ Outcome CKEYPORTApp::Run(std::u16string_view commandLine) {
     return Outcome::kDone;
 }
 
-Outcome CKEYPORTApp::StartUp() {
+Outcome CKEYPORTApp::OnVolume(const OsVersion& version, ui::VolumeAccess access) {
     Session& s = session_;
-    s.names = ui::ProgramNames::From(host_.ModuleFileName());
-    s.libraryPath = s.names.Companion(u"KVX.DLL");
-
-    // 1. The English resource library replaces the built-in strings.
-    const std::u16string resources = s.names.Companion(u"KEG.DLL");
-    if (ui::UserLanguageIsEnglish() && ui::FileReadable(host_, resources)) {
-        if (auto module = loader_.LoadResources(resources)) {
-            strings_.UseModule(std::move(module));
-        }
-    }
-    // 2. One instance per program and drive.
-    if (!markers_.ClaimOwn(s.names.OwnMarker())) {
-        return Outcome::kEndedSilently;
-    }
-    // 3. No sibling program of the device may be running.
-    for (const std::u16string_view sibling : {u"SET", u"PRT"}) {
-        switch (markers_.Sibling(s.names.SiblingMarker(sibling))) {
-            case ui::SiblingState::kIdle:
-                break;
-            case ui::SiblingState::kUnreadable:
-                return Outcome::kEndedSilently;
-            case ui::SiblingState::kRunning:
-                view_.ShowMessage(s.Text(kStrSiblingRunning));
-                return Outcome::kSiblingRunning;
-        }
-    }
-    // 4. The configuration file.
-    const std::u16string config = s.names.Companion(u"KVX.INI");
-    if (!ui::FileReadable(host_, config)) {
-        view_.ShowMessage(s.Text(kStrNoIni));
-        return Outcome::kFailed;
-    }
-    // 5. May this user open the raw volume? Without it only the hub side channel works.
-    const OsVersion version = host_.GetVersion(false);
     s.hostSystem = ui::HostSystemCode(version);
-    if (version.ok && version.platformId == ui::kPlatformNt) {
-        const OpenResult volume =
-            host_.Open(s.names.Volume(), kAccessRead | kAccessWrite, kShareRead | kShareWrite);
-        if (volume.handle != kInvalidHandle) {
-            host_.Close(volume.handle);
-        } else if (volume.osError == kErrorAccessDenied) {
-            if (host_.ReadProfileString(u"VENDOR", u"NONADMIN", u"", config, 10) != u"YES") {
-                return Outcome::kEndedSilently;
-            }
-            s.nonAdmin = true;
+    if (access == ui::VolumeAccess::kDenied) {
+        const std::u16string config = s.names.Companion(u"KVX.INI");
+        if (host_.ReadProfileString(u"VENDOR", u"NONADMIN", u"", config, 10) != u"YES") {
+            return Outcome::kEndedSilently;
         }
-    }
-    // 6. The device library.
-    ui::SymbolSource* library = loader_.LoadDeviceLibrary(s.libraryPath);
-    if (library == nullptr) {
-        view_.ShowMessage(s.LibraryMissing());
-        return Outcome::kFailed;
-    }
-    s.library.emplace(*library);
-    // 7-9. The program must run from one of the device's CD drives.
-    if (const auto found = s.lib().CheckCD(s.request); found && *found == 0) {
-        view_.ShowMessage(s.Text(kStrDeviceNotFound, Icon::kError));
-        return Outcome::kFailed;
-    }
-    if (s.request.errorCode == kHubModeSignal) {
         s.nonAdmin = true;
     }
-    if (!s.StoreProgramDrive()) {
-        return Outcome::kEndedSilently;
-    }
+    return Outcome::kDone;
+}
+
+Outcome CKEYPORTApp::OnHubMode() {
+    session_.nonAdmin = true;
     return Outcome::kDone;
 }
 

@@ -5,24 +5,17 @@
 #include <string_view>
 
 #include "apps/keyport/session.h"
-#include "common/instance_marker.h"
 #include "common/module_loader.h"
+#include "common/program_app.h"
 #include "common/strings.h"
 
 namespace kvx::keyport {
 
-enum class Outcome {
-    kDone,            // a command word ran, or the main frame ran and closed
-    kEndedSilently,   // another instance, no marker, access denied, not on the device's drive
-    kFailed,          // start-up failed after its message
-    kSiblingRunning,  // a sibling program holds its marker
-    kNoCommand,       // the command line was not one of the command words
-};
+using ui::ExitCode;
+using ui::Outcome;
 
-class CKEYPORTApp {
+class CKEYPORTApp final : private ui::ProgramApp {
   public:
-    // `strings` is the program's string source; start-up may switch it to the English resource
-    // library. The loader keeps the libraries until the program ends.
     CKEYPORTApp(Host& host, ui::View& view, ui::ModuleLoader& loader, ui::ResourceStrings& strings);
 
     // Start-up and what follows, up to the end of the program. `commandLine` is the whole
@@ -32,22 +25,17 @@ class CKEYPORTApp {
     Session& session() { return session_; }
 
   private:
-    Outcome StartUp();
+    // A user who may not open the raw volume needs the configuration's permission.
+    Outcome OnVolume(const OsVersion& version, ui::VolumeAccess access) override;
+    // Without the raw volume only the hub side channel works.
+    Outcome OnHubMode() override;
     Outcome Command(std::u16string_view word);
     void SwitchOsg(bool enable);
     bool ReadPasswordStatus();
     void OpenSecure();
     int RunFrame();
 
-    Host& host_;
-    ui::View& view_;
-    ui::ModuleLoader& loader_;
-    ui::ResourceStrings& strings_;
-    ui::InstanceMarkers markers_;
     Session session_;
 };
-
-// The exit code of the program for an outcome.
-int ExitCode(Outcome outcome);
 
 }  // namespace kvx::keyport

@@ -1,6 +1,7 @@
 // Keyport's dialog templates, controls, icons and timers, by the ids the resources use.
 #pragma once
 
+#include "common/program_dialogs.h"
 #include "common/view.h"
 
 namespace kvx::keyport {
@@ -62,10 +63,10 @@ inline constexpr unsigned kCloseTimer = 6;         // main frame, 500 ms
 inline constexpr char16_t kKeyportVersion[] = u"1.64.05";
 
 // Text limits.
-inline constexpr std::size_t kPasswordChars = 10;
-inline constexpr std::size_t kHintChars = 75;
-inline constexpr std::size_t kPasswordUnits = 11;  // with the terminator, as the record's field
-inline constexpr std::size_t kHintUnits = 151;
+using ui::kHintChars;
+using ui::kHintUnits;
+using ui::kPasswordChars;
+using ui::kPasswordUnits;
 
 // A result the success dialog may end with that the login dialog passes on.
 inline constexpr int kResultPassOn = 4;

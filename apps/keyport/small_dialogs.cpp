@@ -1,16 +1,15 @@
 #include "apps/keyport/small_dialogs.h"
 
-#include <type_traits>
-
 #include "apps/keyport/keyport_strings.h"
 #include "apps/keyport/resource_ids.h"
-#include "host/text.h"
 
 namespace kvx::keyport {
 
 using ui::ControlKind;
 
 // --- Success -------------------------------------------------------------------------------
+
+CPrcSucc::CPrcSucc(Session& session) : OkDialog(session, kSuccessOk), s_(session) {}
 
 const ui::DialogSpec& CPrcSucc::Spec() const {
     static const ui::DialogSpec spec{
@@ -31,14 +30,6 @@ void CPrcSucc::OnInit(ui::Window& window) {
     window.StartTimer(kSuccessTimer, 1000);
 }
 
-void CPrcSucc::OnCommand(ui::Window& window, ui::ControlId id) {
-    if (id == kSuccessOk) {
-        window.Close(ui::kResultOk);
-        return;
-    }
-    Dialog::OnCommand(window, id);
-}
-
 void CPrcSucc::OnTimer(ui::Window& window, unsigned id) {
     if (id != kSuccessTimer) {
         return;
@@ -51,13 +42,9 @@ void CPrcSucc::OnTimer(ui::Window& window, unsigned id) {
     }
 }
 
-void CPrcSucc::OnDeviceRemoved(ui::Window& window) {
-    if (s_.DeviceGone()) {
-        window.Close(ui::kResultOk);
-    }
-}
-
 // --- Hint ----------------------------------------------------------------------------------
+
+HINTDLG::HINTDLG(Session& session) : OkDialog(session, kHintOk), s_(session) {}
 
 const ui::DialogSpec& HINTDLG::Spec() const {
     static const ui::DialogSpec spec{kHintTemplate,
@@ -73,62 +60,19 @@ void HINTDLG::OnInit(ui::Window& window) {
     window.SetText(kHintOk, s_.String(kStrHintOk));
     window.SetTitle(s_.String(kStrCaption));
     window.SetIcon(kMainIcon);
-    s_.request.changeOp = 2;
-    if (const auto read = s_.lib().ChangePassWord(s_.request)) {
-        if (*read != 0) {
-            window.SetText(kHintText, ReadFixedUtf16(s_.request.hint,
-                                                     std::extent_v<decltype(s_.request.hint)>));
-        } else {
-            window.ShowMessage(s_.Text(kStrHintReadFailed));
-        }
-    }
-}
-
-void HINTDLG::OnCommand(ui::Window& window, ui::ControlId id) {
-    if (id == kHintOk) {
-        window.Close(ui::kResultOk);
-        return;
-    }
-    Dialog::OnCommand(window, id);
-}
-
-void HINTDLG::OnDeviceRemoved(ui::Window& window) {
-    if (s_.DeviceGone()) {
-        window.Close(ui::kResultOk);
-    }
+    s_.ShowStoredHint(window, kHintText, kStrHintReadFailed);
 }
 
 // --- About ---------------------------------------------------------------------------------
 
-const ui::DialogSpec& CAboutDlg::Spec() const {
-    static const ui::DialogSpec spec{kAboutTemplate,
-                                     {{kAboutVersion, ControlKind::kStatic},
-                                      {kAboutNotice, ControlKind::kStatic},
-                                      {kAboutOk, ControlKind::kDefaultButton}}};
-    return spec;
-}
+namespace {
 
-void CAboutDlg::OnInit(ui::Window& window) {
-    const std::u16string caption = s_.String(kStrCaption);
-    window.SetTitle(caption);
-    window.SetIcon(kMainIcon);
-    window.SetText(kAboutVersion, ui::FormatStrings(u"%sVersion %s", {caption, kKeyportVersion}));
-    window.SetText(kAboutNotice, s_.String(kStrNotice));
-    window.SetText(kAboutOk, s_.String(kStrAboutOk));
-}
+constexpr ui::AboutSpec kAbout{kAboutTemplate,  kMainIcon,      kAboutVersion, kAboutNotice,
+                               kAboutOk,        kStrCaption,    kStrNotice,    kStrAboutOk,
+                               u"%sVersion %s", kKeyportVersion};
 
-void CAboutDlg::OnCommand(ui::Window& window, ui::ControlId id) {
-    if (id == kAboutOk) {
-        window.Close(ui::kResultOk);
-        return;
-    }
-    Dialog::OnCommand(window, id);
-}
+}  // namespace
 
-void CAboutDlg::OnDeviceRemoved(ui::Window& window) {
-    if (s_.DeviceGone()) {
-        window.Close(ui::kResultOk);
-    }
-}
+CAboutDlg::CAboutDlg(Session& session) : AboutBox(session, kAbout) {}
 
 }  // namespace kvx::keyport

@@ -2,48 +2,39 @@
 // About box. Each closes with OK when the device is removed.
 #pragma once
 
+#include <string>
+
 #include "apps/keyport/session.h"
-#include "common/view.h"
+#include "common/program_dialogs.h"
 
 namespace kvx::keyport {
 
 // "Login successful": closes itself after four one-second ticks, counting on its OK button.
-class CPrcSucc final : public ui::Dialog {
+class CPrcSucc final : public ui::OkDialog {
   public:
-    explicit CPrcSucc(Session& session) : s_(session) {}
+    explicit CPrcSucc(Session& session);
     const ui::DialogSpec& Spec() const override;
     void OnInit(ui::Window& window) override;
-    void OnCommand(ui::Window& window, ui::ControlId id) override;
     void OnTimer(ui::Window& window, unsigned id) override;
-    void OnDeviceRemoved(ui::Window& window) override;
 
   private:
     Session& s_;
 };
 
 // Shows the password hint the device keeps.
-class HINTDLG final : public ui::Dialog {
+class HINTDLG final : public ui::OkDialog {
   public:
-    explicit HINTDLG(Session& session) : s_(session) {}
+    explicit HINTDLG(Session& session);
     const ui::DialogSpec& Spec() const override;
     void OnInit(ui::Window& window) override;
-    void OnCommand(ui::Window& window, ui::ControlId id) override;
-    void OnDeviceRemoved(ui::Window& window) override;
 
   private:
     Session& s_;
 };
 
-class CAboutDlg final : public ui::Dialog {
+class CAboutDlg final : public ui::AboutBox {
   public:
-    explicit CAboutDlg(Session& session) : s_(session) {}
-    const ui::DialogSpec& Spec() const override;
-    void OnInit(ui::Window& window) override;
-    void OnCommand(ui::Window& window, ui::ControlId id) override;
-    void OnDeviceRemoved(ui::Window& window) override;
-
-  private:
-    Session& s_;
+    explicit CAboutDlg(Session& session);
 };
 
 // The OK button's caption after n ticks: n blanks, "OK", n full stops.

@@ -9,8 +9,6 @@ namespace {
 
 using ui::ControlKind;
 
-constexpr std::uint8_t kReadHint = 2;
-
 }  // namespace
 
 // --- Main dialog ---------------------------------------------------------------------------
@@ -35,19 +33,9 @@ void CKEYWIPERDlg::OnInit(ui::Window& window) {
     window.SetText(kHintLabel, s_.String(kStrHintLabel));
     window.SetText(kResetOpen, s_.String(kStrResetButton));
     window.SetText(kMainCancel, s_.String(kStrCancelButton));
-    if (!window.CreateTooltips()) {
-        window.ShowMessage(s_.Text(kStrNoTooltip));
-    }
+    s_.CreateTooltips(window, kStrNoTooltip);
     // The hint is what may spare the user the reset: it is shown with or without tooltips.
-    QdaRequest& r = s_.request;
-    r.changeOp = kReadHint;
-    if (const auto read = s_.lib().ChangePassWord(r)) {
-        if (*read != 0) {
-            window.SetText(kHintText, s_.Hint());
-        } else {
-            window.ShowMessage(s_.Text(kStrHintReadFailed));
-        }
-    }
+    s_.ShowStoredHint(window, kHintText, kStrHintReadFailed);
 }
 
 void CKEYWIPERDlg::OnCommand(ui::Window& window, ui::ControlId id) {
@@ -81,35 +69,10 @@ void CKEYWIPERDlg::OnAbout(ui::Window& window) {
 
 // --- About ---------------------------------------------------------------------------------
 
-const ui::DialogSpec& CAboutDlg::Spec() const {
-    static const ui::DialogSpec spec{kAboutTemplate,
-                                     {{kAboutVersion, ControlKind::kStatic},
-                                      {kAboutNotice, ControlKind::kStatic},
-                                      {kAboutOk, ControlKind::kDefaultButton}}};
-    return spec;
-}
+constexpr ui::AboutSpec kAbout{kAboutTemplate,   kMainIcon,       kAboutVersion, kAboutNotice,
+                               kAboutOk,         kStrCaption,     kStrNotice,    kStrAboutOk,
+                               u"%s Version %s", kKeywiperVersion};
 
-void CAboutDlg::OnInit(ui::Window& window) {
-    const std::u16string caption = s_.String(kStrCaption);
-    window.SetTitle(caption);
-    window.SetIcon(kMainIcon);
-    window.SetText(kAboutVersion, ui::FormatStrings(u"%s Version %s", {caption, kKeywiperVersion}));
-    window.SetText(kAboutNotice, s_.String(kStrNotice));
-    window.SetText(kAboutOk, s_.String(kStrAboutOk));
-}
-
-void CAboutDlg::OnCommand(ui::Window& window, ui::ControlId id) {
-    if (id == kAboutOk) {
-        window.Close(ui::kResultOk);
-        return;
-    }
-    Dialog::OnCommand(window, id);
-}
-
-void CAboutDlg::OnDeviceRemoved(ui::Window& window) {
-    if (s_.ClosesOnRemoval()) {
-        window.Close(ui::kResultOk);
-    }
-}
+CAboutDlg::CAboutDlg(Session& session) : AboutBox(session, kAbout) {}
 
 }  // namespace kvx::keywiper

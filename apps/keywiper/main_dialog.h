@@ -3,6 +3,7 @@
 #pragma once
 
 #include "apps/keywiper/session.h"
+#include "common/program_dialogs.h"
 #include "common/view.h"
 
 namespace kvx::keywiper {
@@ -21,16 +22,9 @@ class CKEYWIPERDlg final : public ui::Dialog {
     Session& s_;
 };
 
-class CAboutDlg final : public ui::Dialog {
+class CAboutDlg final : public ui::AboutBox {
   public:
-    explicit CAboutDlg(Session& session) : s_(session) {}
-    const ui::DialogSpec& Spec() const override;
-    void OnInit(ui::Window& window) override;
-    void OnCommand(ui::Window& window, ui::ControlId id) override;
-    void OnDeviceRemoved(ui::Window& window) override;
-
-  private:
-    Session& s_;
+    explicit CAboutDlg(Session& session);
 };
 
 }  // namespace kvx::keywiper

@@ -5,7 +5,7 @@
 #include "apps/keywiper/keywiper_strings.h"
 #include "apps/keywiper/progress_targets.h"
 #include "apps/keywiper/resource_ids.h"
-#include "common/secret_text.h"
+#include "common/program_dialogs.h"
 #include "host/text.h"
 
 namespace kvx::keywiper {
@@ -15,6 +15,10 @@ using ui::ControlKind;
 using ui::Icon;
 
 constexpr std::uint8_t kStoreWithUnlock = 4;
+
+constexpr ui::NewPasswordFields kNewFields{
+    kNewEdit,        kConfirmEdit, kNewHintEdit, kStrPasswordTooShort, kStrConfirmMismatch,
+    kStrHintTooShort};
 
 }  // namespace
 
@@ -51,12 +55,8 @@ void CResetPasDlg::OnInit(ui::Window& window) {
     window.SetText(kNewHintLabel, s_.String(kStrNewHintLabel));
     window.SetText(kResetButton, s_.String(kStrResetButton));
     window.SetText(kResetCancel, s_.String(kStrCancelButton));
-    window.SetTextLimit(kNewEdit, kPasswordChars);
-    window.SetTextLimit(kConfirmEdit, kPasswordChars);
-    window.SetTextLimit(kNewHintEdit, kHintChars);
-    if (!window.CreateTooltips()) {
-        window.ShowMessage(s_.Text(kStrNoTooltip));
-    }
+    ui::LimitNewPasswordFields(window, kNewFields);
+    s_.CreateTooltips(window, kStrNoTooltip);
 }
 
 void CResetPasDlg::OnCommand(ui::Window& window, ui::ControlId id) {
@@ -87,47 +87,18 @@ void CResetPasDlg::EnableInput(ui::Window& window, bool enabled) {
     }
 }
 
-namespace {
-
-// The texts of the three fields; wiped as soon as a message is due or the device has them.
-struct Entered {
-    ui::SecretText<kPasswordUnits> fresh;
-    ui::SecretText<kPasswordUnits> confirm;
-    ui::SecretText<kHintUnits> hint;
-
-    void Wipe() {
-        fresh.Wipe();
-        confirm.Wipe();
-        hint.Wipe();
-    }
-};
-
-}  // namespace
-
 void CResetPasDlg::Reset(ui::Window& window) {
     EnableInput(window, false);
 
-    Entered e;
-    e.fresh.Read(window, kNewEdit);
-    e.confirm.Read(window, kConfirmEdit);
-    e.hint.Read(window, kNewHintEdit);
-    const auto refuse = [&](ui::StringId id, ui::ControlId field) {
+    // The texts of the three fields; wiped as soon as a message is due or the device has them.
+    ui::NewPasswordEntry e;
+    e.Read(window, kNewFields);
+    if (const auto refusal = e.Check(kNewFields)) {
         e.Wipe();
-        window.ShowMessage(s_.Text(id, Icon::kInformation));
+        window.ShowMessage(s_.Text(refusal->text, Icon::kInformation));
         EnableInput(window, true);
-        window.Focus(field);
-    };
-    if (e.fresh.size() < 4) {
-        return refuse(kStrPasswordTooShort, kNewEdit);
-    }
-    if (e.confirm.size() < 4) {
-        return refuse(kStrPasswordTooShort, kConfirmEdit);
-    }
-    if (e.fresh.view() != e.confirm.view()) {
-        return refuse(kStrConfirmMismatch, kConfirmEdit);
-    }
-    if (e.hint.size() < 5) {
-        return refuse(kStrHintTooShort, kNewHintEdit);
+        window.Focus(refusal->field);
+        return;
     }
     e.confirm.Wipe();
 
@@ -146,7 +117,7 @@ void CResetPasDlg::Reset(ui::Window& window) {
     // device has it.
     window.SetText(kNewEdit, u"");
     window.SetText(kConfirmEdit, u"");
-    const ui::Message outcome = Store(window, e.fresh.view(), e.hint.view());
+    const ui::Message outcome = Store(window, e.password.view(), e.hint.view());
     e.Wipe();
     window.ShowMessage(outcome);
     End(window);

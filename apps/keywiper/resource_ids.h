@@ -3,6 +3,7 @@
 
 #include <cstddef>
 
+#include "common/program_dialogs.h"
 #include "common/view.h"
 
 namespace kvx::keywiper {
@@ -44,10 +45,10 @@ inline constexpr ui::ControlId kAboutOk = 1;
 inline constexpr char16_t kKeywiperVersion[] = u"1.20.05";
 
 // Text limits of the reset dialog's fields.
-inline constexpr std::size_t kPasswordChars = 10;
-inline constexpr std::size_t kHintChars = 75;
-inline constexpr std::size_t kPasswordUnits = 11;  // with the terminator, as the record's field
-inline constexpr std::size_t kHintUnits = 151;
+using ui::kHintChars;
+using ui::kHintUnits;
+using ui::kPasswordChars;
+using ui::kPasswordUnits;
 
 // Warnings to confirm before anything goes to the device.
 inline constexpr int kWarnings = 3;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "apps/support/keyport_fixture.h"
+#include "apps/support/program_instances.h"
 
 namespace kvx::test {
 namespace {
@@ -12,14 +13,7 @@ using ui::Icon;
 using ui::ScriptedWindow;
 
 // A second Keyport beside the fixture's: its own view and loader, the same library.
-struct SecondApp {
-    SecondApp(Host& host, FakeLibrary& library)
-        : loader(&library), strings(KeyportStrings()), app(host, view, loader, strings) {}
-    ui::ScriptedView view;
-    FakeLoader loader;
-    ui::ResourceStrings strings;
-    CKEYPORTApp app;
-};
+using SecondApp = AnotherInstance<CKEYPORTApp, &KeyportStrings>;
 
 TEST_F(KeyportTest, SecondInstanceFromTheSameDriveEndsSilently) {
     Outcome second = Outcome::kDone;
@@ -61,18 +55,13 @@ TEST_F(KeyportTest, SecondInstanceFromTheSameDriveEndsSilently) {
 }
 
 TEST_F(KeyportTest, SiblingMarkers) {
-    struct Case {
-        const char* sibling;
-        std::uint32_t value;
-        Outcome expected;
-    };
-    for (const Case c :
-         {Case{"SET", 0, Outcome::kDone}, Case{"PRT", 0, Outcome::kDone},
-          Case{"SET", 1, Outcome::kSiblingRunning}, Case{"PRT", 5, Outcome::kSiblingRunning}}) {
-        SCOPED_TRACE(std::string(c.sibling) + "=" + std::to_string(c.value));
-        const auto block = PlatformHost().OpenOrCreateSharedBlock(host.MarkerName(c.sibling));
-        ASSERT_TRUE(block.has_value());
-        ASSERT_TRUE(PlatformHost().WriteSharedBlock(block->handle, c.value));
+    for (const SiblingCase c :
+         {SiblingCase{"SET", 0, Outcome::kDone}, SiblingCase{"PRT", 0, Outcome::kDone},
+          SiblingCase{"SET", 1, Outcome::kSiblingRunning},
+          SiblingCase{"PRT", 5, Outcome::kSiblingRunning}}) {
+        SCOPED_TRACE(c.Name());
+        const HeldMarker marker(host, c);
+        ASSERT_TRUE(marker.held());
         SecondApp run(host, library);
         run.view.OnOpen(kLoginTemplate, [](ScriptedWindow& w) { w.Press(kCancelButton); });
         EXPECT_EQ(run.app.Run(u""), c.expected);
@@ -81,7 +70,6 @@ TEST_F(KeyportTest, SiblingMarkers) {
             EXPECT_EQ(run.view.messages()[0].message.icon, Icon::kNone);
             EXPECT_TRUE(library.calls.empty());
         }
-        PlatformHost().Close(block->handle);
         library.calls.clear();
     }
 }

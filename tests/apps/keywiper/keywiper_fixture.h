@@ -109,22 +109,8 @@ class KeywiperTest : public ::testing::Test {
     }
 
     void Wire() {
-        fake.checkCd = [this](QdaRequest& r) {
-            std::memset(r.cdLetters, 0, sizeof r.cdLetters);
-            for (std::size_t i = 0; i < device.cdLetters.size(); ++i) {
-                r.cdLetters[i] = static_cast<std::uint8_t>(device.cdLetters[i]);
-            }
-            if (device.cdLetters.empty()) {
-                r.errorCode = 4;
-                return 0;
-            }
-            return 1;
-        };
-        fake.passwordStatus = [this](QdaRequest& r) {
-            r.passwordSupported = device.passwordSet ? 1 : 0;
-            r.deviceDisabled = device.open ? 1 : 0;
-            return 1;
-        };
+        fake.checkCd = CdDrivesAnswer(device.cdLetters);
+        fake.passwordStatus = PasswordStatusAnswer(device.passwordSet, device.open);
         fake.changePassword = [this](QdaRequest& r) {
             if (r.changeOp == 2) {
                 if (device.hintRead != 0) {

@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "apps/support/program_instances.h"
 #include "tests/apps/keywiper/keywiper_fixture.h"
 
 namespace kvx::test {
@@ -14,14 +15,7 @@ using ui::Icon;
 using ui::ScriptedWindow;
 
 // Another Keywiper beside the fixture's: its own view and loader, the same library.
-struct SecondApp {
-    SecondApp(Host& host, WiperLibrary& library)
-        : loader(&library), strings(KeywiperStrings()), app(host, view, loader, strings) {}
-    ui::ScriptedView view;
-    FakeLoader loader;
-    ui::ResourceStrings strings;
-    CKEYWIPERApp app;
-};
+using SecondApp = AnotherInstance<CKEYWIPERApp, &KeywiperStrings>;
 
 TEST_F(KeywiperTest, ProtectedLockedDeviceOpensTheMainDialog) {
     view.OnOpen(kMainTemplate, [](ScriptedWindow& w) { w.Press(kMainCancel); });
@@ -82,18 +76,13 @@ TEST_F(KeywiperTest, SecondInstanceFromTheSameDriveEndsSilently) {
 }
 
 TEST_F(KeywiperTest, SiblingMarkers) {
-    struct Case {
-        const char* sibling;
-        std::uint32_t value;
-        Outcome expected;
-    };
-    for (const Case c :
-         {Case{"SET", 0, Outcome::kDone}, Case{"LCK", 0, Outcome::kDone},
-          Case{"SET", 3, Outcome::kSiblingRunning}, Case{"LCK", 1, Outcome::kSiblingRunning}}) {
-        SCOPED_TRACE(std::string(c.sibling) + "=" + std::to_string(c.value));
-        const auto block = PlatformHost().OpenOrCreateSharedBlock(host.MarkerName(c.sibling));
-        ASSERT_TRUE(block.has_value());
-        ASSERT_TRUE(PlatformHost().WriteSharedBlock(block->handle, c.value));
+    for (const SiblingCase c :
+         {SiblingCase{"SET", 0, Outcome::kDone}, SiblingCase{"LCK", 0, Outcome::kDone},
+          SiblingCase{"SET", 3, Outcome::kSiblingRunning},
+          SiblingCase{"LCK", 1, Outcome::kSiblingRunning}}) {
+        SCOPED_TRACE(c.Name());
+        const HeldMarker marker(host, c);
+        ASSERT_TRUE(marker.held());
         fake.calls.clear();
         SecondApp run(host, library);
         run.view.OnOpen(kMainTemplate, [](ScriptedWindow& w) { w.Press(kMainCancel); });
@@ -104,7 +93,6 @@ TEST_F(KeywiperTest, SiblingMarkers) {
             EXPECT_EQ(run.view.messages()[0].message.caption, u"Reset Password");
             EXPECT_TRUE(fake.calls.empty());
         }
-        PlatformHost().Close(block->handle);
     }
 }
 

@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -115,6 +117,31 @@ class FakeLibrary final : public ui::SymbolSource {
         return Current()->hidden(*r, data);
     }
 };
+
+// QDACheckCD of a device whose CD drives are `letters`, looked at on each call: without any it
+// fails with error code 4.
+inline FakeLibrary::RequestFn CdDrivesAnswer(const std::u16string& letters) {
+    return [&letters](QdaRequest& r) {
+        std::memset(r.cdLetters, 0, sizeof r.cdLetters);
+        for (std::size_t i = 0; i < letters.size(); ++i) {
+            r.cdLetters[i] = static_cast<std::uint8_t>(letters[i]);
+        }
+        if (letters.empty()) {
+            r.errorCode = 4;
+            return 0;
+        }
+        return 1;
+    };
+}
+
+// QDAGetPasswordStatus of a device whose state is looked at on each call.
+inline FakeLibrary::RequestFn PasswordStatusAnswer(const bool& passwordSet, const bool& open) {
+    return [&passwordSet, &open](QdaRequest& r) {
+        r.passwordSupported = passwordSet ? 1 : 0;
+        r.deviceDisabled = open ? 1 : 0;
+        return 1;
+    };
+}
 
 // Hands out one symbol source as the device library (or fails when it is null) and records the
 // paths asked for.

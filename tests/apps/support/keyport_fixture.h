@@ -44,17 +44,7 @@ class KeyportTest : public ::testing::Test {
     }
 
     void WireLibrary() {
-        library.checkCd = [this](QdaRequest& r) {
-            std::memset(r.cdLetters, 0, sizeof r.cdLetters);
-            for (std::size_t i = 0; i < device.cdLetters.size(); ++i) {
-                r.cdLetters[i] = static_cast<std::uint8_t>(device.cdLetters[i]);
-            }
-            if (device.cdLetters.empty()) {
-                r.errorCode = 4;
-                return 0;
-            }
-            return 1;
-        };
+        library.checkCd = CdDrivesAnswer(device.cdLetters);
         library.checkSec = [this](QdaRequest& r) {
             std::memset(r.secureLetters, 0, sizeof r.secureLetters);
             for (std::size_t i = 0; i < device.secureLetters.size(); ++i) {
@@ -62,11 +52,7 @@ class KeyportTest : public ::testing::Test {
             }
             return device.secureLetters.empty() ? 0 : 1;
         };
-        library.passwordStatus = [this](QdaRequest& r) {
-            r.passwordSupported = device.passwordSet ? 1 : 0;
-            r.deviceDisabled = device.open ? 1 : 0;
-            return 1;
-        };
+        library.passwordStatus = PasswordStatusAnswer(device.passwordSet, device.open);
         library.auth = [this](QdaRequest& r) {
             r.errorCode = 0;
             r.mediaType = device.media;

@@ -1,0 +1,94 @@
+// Dialog plumbing both applications share: a dialog that closes with OK from its button or when
+// the device is removed, the About box, and the fields of a new password with their checks.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+#include "common/program_session.h"
+#include "common/secret_text.h"
+#include "common/view.h"
+
+namespace kvx::ui {
+
+// A dialog that closes with OK from its OK button, and when the session says the removal of the
+// device closes the dialogs.
+class OkDialog : public Dialog {
+  public:
+    void OnCommand(Window& window, ControlId id) override;
+    void OnDeviceRemoved(Window& window) override;
+
+  protected:
+    OkDialog(const ProgramSession& session, ControlId ok) : session_(session), ok_(ok) {}
+    const ProgramSession& session() const { return session_; }
+
+  private:
+    const ProgramSession& session_;
+    ControlId ok_;
+};
+
+// The program's About box: caption, version line, notice and OK, by the program's ids.
+struct AboutSpec {
+    int templateId = 0;
+    int iconId = 0;
+    ControlId versionControl = 0;
+    ControlId noticeControl = 0;
+    ControlId okControl = 0;
+    StringId caption = 0;
+    StringId notice = 0;
+    StringId ok = 0;
+    std::u16string_view versionFormat;  // "%s" for the caption, then "%s" for the version
+    std::u16string_view version;
+};
+
+class AboutBox : public OkDialog {
+  public:
+    AboutBox(const ProgramSession& session, const AboutSpec& about);
+    const DialogSpec& Spec() const override { return spec_; }
+    void OnInit(Window& window) override;
+
+  private:
+    AboutSpec about_;
+    DialogSpec spec_;
+};
+
+// The fields of a new password and hint, and the messages that refuse them.
+struct NewPasswordFields {
+    ControlId password = 0;
+    ControlId confirm = 0;
+    ControlId hint = 0;
+    StringId tooShort = 0;      // a password (or its confirmation) of fewer than four characters
+    StringId mismatch = 0;      // the confirmation differs
+    StringId hintTooShort = 0;  // a hint of fewer than five characters
+};
+
+// The most characters the user may type, and the buffers with their terminators (as the record's
+// fields).
+inline constexpr std::size_t kPasswordChars = 10;
+inline constexpr std::size_t kHintChars = 75;
+inline constexpr std::size_t kPasswordUnits = 11;
+inline constexpr std::size_t kHintUnits = 151;
+
+// Limits the three fields' texts.
+void LimitNewPasswordFields(Window& window, const NewPasswordFields& fields);
+
+// Why the entered fields cannot be used: the message and the field that gets the focus.
+struct Refusal {
+    StringId text = 0;
+    ControlId field = 0;
+};
+
+// The texts of the three fields; wiped as soon as a message is due or the device has them.
+struct NewPasswordEntry {
+    SecretText<kPasswordUnits> password;
+    SecretText<kPasswordUnits> confirm;
+    SecretText<kHintUnits> hint;
+
+    void Read(Window& window, const NewPasswordFields& fields);
+    void Wipe();
+    // The first check the fields fail, in the order password, confirmation, match, hint.
+    std::optional<Refusal> Check(const NewPasswordFields& fields) const;
+};
+
+}  // namespace kvx::ui
