@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/bridge/hex.h"
+
 namespace kvx::sim {
 namespace {
 
@@ -41,48 +43,17 @@ std::optional<std::uint32_t> ParseU32(std::string_view s) {
     return v;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 }  // namespace
 
 std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (std::uint8_t b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 15];
-    }
-    return text.empty() ? "-" : text;
+    return bytes.empty() ? "-" : ToHex(bytes);
 }
 
 std::optional<std::vector<std::uint8_t>> ParseHexBytes(std::string_view text) {
-    std::vector<std::uint8_t> bytes;
     if (text == "-") {
-        return bytes;
+        return std::vector<std::uint8_t>{};
     }
-    if (text.size() % 2 != 0) {
-        return std::nullopt;
-    }
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = HexDigit(text[i]);
-        const int lo = HexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
-    }
-    return bytes;
+    return FromHex(text);
 }
 
 std::string FormatLogEntry(const LogEntry& e) {

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <sstream>
 
+#include "sim/bridge/hex.h"
+
 namespace kvx::sim {
 namespace {
 
@@ -38,8 +40,7 @@ std::optional<T> ParseNumber(std::string_view text, int base) {
 }
 
 std::string Hex2(std::uint8_t b) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    return {kDigits[b >> 4], kDigits[b & 15]};
+    return ToHex(std::span<const std::uint8_t>(&b, 1));
 }
 
 }  // namespace
