@@ -16,6 +16,7 @@
 #include "sim/bridge/medium.h"
 #include "sim/kvxsim_cli.h"
 #include "support/sim_machine.h"
+#include "tests/sim/sim_test_util.h"
 
 namespace kvx::test {
 namespace {
@@ -190,32 +191,6 @@ TEST(Provision, RefusesWhatNoFactoryCouldStore) {
 }
 
 // --- kvxsim ------------------------------------------------------------------------------------
-
-struct CliResult {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliResult Cli(std::vector<std::string> args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = sim::RunKvxsim(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
-std::map<std::string, std::string> KeyValues(const std::string& text) {
-    std::map<std::string, std::string> kv;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto colon = line.find(": ");
-        if (colon != std::string::npos) {
-            kv[line.substr(0, colon)] = line.substr(colon + 2);
-        }
-    }
-    return kv;
-}
 
 TEST(KvxsimProvision, CreateWithAPasswordProvisionsAndInfoShowsTheState) {
     const ScratchDir dir;

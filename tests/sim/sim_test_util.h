@@ -3,9 +3,13 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "sim/bridge/bridge.h"
+#include "sim/kvxsim_cli.h"
 
 namespace kvx::test {
 
@@ -83,6 +87,35 @@ inline std::vector<std::uint8_t> Pattern(std::size_t length, std::uint8_t seed) 
         p[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
     }
     return p;
+}
+
+// kvxsim run in process: its exit code and what it printed.
+struct CliResult {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+inline CliResult Cli(std::vector<std::string> args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = sim::RunKvxsim(args, out, err);
+    return {code, out.str(), err.str()};
+}
+
+// The "key: value" lines of `kvxsim info`, the last of each key; fault lines (there may be
+// several) are left out.
+inline std::map<std::string, std::string> KeyValues(const std::string& text) {
+    std::map<std::string, std::string> kv;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto colon = line.find(": ");
+        if (colon != std::string::npos && line.substr(0, colon) != "fault") {
+            kv[line.substr(0, colon)] = line.substr(colon + 2);
+        }
+    }
+    return kv;
 }
 
 }  // namespace kvx::test

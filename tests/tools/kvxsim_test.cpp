@@ -14,32 +14,6 @@
 namespace kvx::test {
 namespace {
 
-struct CliResult {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliResult Cli(std::vector<std::string> args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = sim::RunKvxsim(args, out, err);
-    return {code, out.str(), err.str()};
-}
-
-std::map<std::string, std::string> KeyValues(const std::string& text) {
-    std::map<std::string, std::string> kv;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto colon = line.find(": ");
-        if (colon != std::string::npos && line.substr(0, colon) != "fault") {
-            kv[line.substr(0, colon)] = line.substr(colon + 2);
-        }
-    }
-    return kv;
-}
-
 TEST(Kvxsim, CreateThenInfoShowsTheDevice) {
     ScratchDir scratch;
     const std::string dir = ToUtf8((scratch.path() / "m").u16string());
