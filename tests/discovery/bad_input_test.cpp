@@ -15,16 +15,7 @@ namespace kvx {
 namespace {
 
 using test::DefaultVendorConfig;
-
-std::string Letters(const std::uint8_t (&list)[12]) {
-    std::string text;
-    for (std::uint8_t l : list) {
-        if (l != 0) {
-            text.push_back(static_cast<char>(l));
-        }
-    }
-    return text;
-}
+using test::Letters;
 
 sim::Fault MakeFault(sim::FaultKind kind, const std::string& match, std::uint32_t value,
                      std::uint32_t count = 1000) {

@@ -18,16 +18,7 @@ namespace kvx {
 namespace {
 
 using test::DefaultVendorConfig;
-
-std::string Letters(const std::uint8_t (&list)[12]) {
-    std::string text;
-    for (std::uint8_t l : list) {
-        if (l != 0) {
-            text.push_back(static_cast<char>(l));
-        }
-    }
-    return text;
-}
+using test::Letters;
 
 std::u16string Units(const char16_t* text, std::size_t n) {
     return std::u16string(text, n);

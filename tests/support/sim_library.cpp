@@ -10,6 +10,16 @@
 
 namespace kvx::test {
 
+std::string Letters(const std::uint8_t (&list)[12]) {
+    std::string text;
+    for (std::uint8_t l : list) {
+        if (l != 0) {
+            text.push_back(static_cast<char>(l));
+        }
+    }
+    return text;
+}
+
 std::string DefaultVendorConfig(const std::string& extraLines) {
     return "[VENDOR]\n"
            "VENDORSTR0=KVXSIM\n"

@@ -23,6 +23,9 @@ namespace kvx::test {
 // The [VENDOR] section that names the emulated device's default identity (index 0).
 std::string DefaultVendorConfig(const std::string& extraLines = {});
 
+// The letters of a request's CD or secure-unit list, in order.
+std::string Letters(const std::uint8_t (&list)[12]);
+
 class SimLibraryTest : public ::testing::Test {
   protected:
     SimLibraryTest();

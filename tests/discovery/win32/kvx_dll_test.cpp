@@ -18,6 +18,7 @@
 namespace kvx {
 namespace {
 
+using test::Letters;
 using CheckFn = int(KVX_CALL*)(QdaRequest*);
 using ChipFn = int(KVX_CALL*)(QdaRequest*, uint16_t*);
 
@@ -48,16 +49,6 @@ class ProgramConfig {
   private:
     std::filesystem::path path_;
 };
-
-std::string Letters(const std::uint8_t (&list)[12]) {
-    std::string text;
-    for (std::uint8_t l : list) {
-        if (l != 0) {
-            text.push_back(static_cast<char>(l));
-        }
-    }
-    return text;
-}
 
 TEST(KvxDll, LoadedByNameItAnswersFromTheEmulatedDevices) {
     test::SimMachine machine;
