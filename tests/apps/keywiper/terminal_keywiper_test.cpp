@@ -16,8 +16,8 @@
 #include "common/terminal_view.h"
 #include "frame/device_state.h"
 #include "sim/bridge/provision.h"
+#include "support/pty_program.h"
 #include "tests/apps/keywiper/keywiper_fixture.h"
-#include "tests/apps/keywiper/pty_program.h"
 #include "tests/media/media_test_util.h"
 
 namespace kvx::test {
