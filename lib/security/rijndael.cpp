@@ -86,10 +86,6 @@ static_assert(kTables.te[0][0] == 0xc66363a5 && kTables.td[0][0] == 0x51f4a750);
 
 constexpr auto& kSbox = kTables.sbox;
 constexpr auto& kInvSbox = kTables.invSbox;
-constexpr auto& kTe0 = kTables.te[0];
-constexpr auto& kTe1 = kTables.te[1];
-constexpr auto& kTe2 = kTables.te[2];
-constexpr auto& kTe3 = kTables.te[3];
 constexpr auto& kTd0 = kTables.td[0];
 constexpr auto& kTd1 = kTables.td[1];
 constexpr auto& kTd2 = kTables.td[2];
@@ -134,12 +130,67 @@ bool ValidLength(int length) {
 }
 
 // Row shift offsets of rows 1..3 for a block of blockWords columns.
-struct Shifts {
-    int c1, c2, c3;
-};
+using KeySchedule = std::uint32_t[CRijndael::kMaxRounds + 1][CRijndael::kMaxBlockWords];
 
-Shifts ShiftsFor(int blockWords) {
-    return blockWords == 8 ? Shifts{1, 3, 4} : Shifts{1, 2, 3};
+// Column i of a round takes row k from state column i + shift[k] when encrypting, i - shift[k]
+// when decrypting; the shifts are 1, 2, 3 for blocks of four and six words and 1, 3, 4 for eight.
+template <int kNb, bool kInverse, int kRow>
+constexpr int Source(int i) {
+    constexpr int shift = kRow == 0 ? 0 : kRow == 1 ? 1 : kNb == 8 ? kRow + 1 : kRow;
+    return (i + (kInverse ? kNb - shift : shift)) % kNb;
+}
+
+// One block of kNb words through all rounds, encrypting or (kInverse) decrypting.
+template <int kNb, bool kInverse>
+void RunRounds(const KeySchedule& keys, int rounds, const std::uint8_t* in, std::uint8_t* out) {
+    const auto& t = kInverse ? kTables.td : kTables.te;
+    const auto& box = kInverse ? kTables.invSbox : kTables.sbox;
+    std::uint32_t a[kNb], b[kNb];
+    for (int i = 0; i < kNb; ++i) {
+        a[i] = LoadBe32(in + 4 * i) ^ keys[0][i];
+    }
+    for (int r = 1; r < rounds; ++r) {
+        const std::uint32_t* rk = keys[r];
+#pragma GCC unroll 8
+        for (int i = 0; i < kNb; ++i) {
+            b[i] = t[0][B0(a[Source<kNb, kInverse, 0>(i)])] ^
+                   t[1][B1(a[Source<kNb, kInverse, 1>(i)])] ^
+                   t[2][B2(a[Source<kNb, kInverse, 2>(i)])] ^
+                   t[3][B3(a[Source<kNb, kInverse, 3>(i)])] ^ rk[i];
+        }
+#pragma GCC unroll 8
+        for (int i = 0; i < kNb; ++i) {
+            a[i] = b[i];
+        }
+    }
+    const std::uint32_t* rk = keys[rounds];
+    for (int i = 0; i < kNb; ++i) {
+        b[i] =
+            Word(box[B0(a[Source<kNb, kInverse, 0>(i)])], box[B1(a[Source<kNb, kInverse, 1>(i)])],
+                 box[B2(a[Source<kNb, kInverse, 2>(i)])], box[B3(a[Source<kNb, kInverse, 3>(i)])]) ^
+            rk[i];
+    }
+    for (int i = 0; i < kNb; ++i) {
+        StoreBe32(b[i], out + 4 * i);
+    }
+    SecureWipe(a, sizeof a);
+    SecureWipe(b, sizeof b);
+}
+
+template <bool kInverse>
+void RunBlock(const KeySchedule& keys, int rounds, int blockLength, const std::uint8_t* in,
+              std::uint8_t* out) {
+    switch (blockLength) {
+        case 16:
+            RunRounds<4, kInverse>(keys, rounds, in, out);
+            break;
+        case 24:
+            RunRounds<6, kInverse>(keys, rounds, in, out);
+            break;
+        default:
+            RunRounds<8, kInverse>(keys, rounds, in, out);
+            break;
+    }
 }
 
 }  // namespace
@@ -227,11 +278,7 @@ bool CRijndael::EncryptOneBlock(const std::uint8_t* in, std::uint8_t* out) {
         lastError_ = kErrorNullBuffer;
         return false;
     }
-    if (blockLength_ == 16) {
-        EncryptBlock16(in, out);
-    } else {
-        EncryptGeneral(in, out);
-    }
+    RunBlock<false>(encryptKeys_, rounds_, blockLength_, in, out);
     lastError_ = nullptr;
     return true;
 }
@@ -245,132 +292,9 @@ bool CRijndael::DecryptOneBlock(const std::uint8_t* in, std::uint8_t* out) {
         lastError_ = kErrorNullBuffer;
         return false;
     }
-    if (blockLength_ == 16) {
-        DecryptBlock16(in, out);
-    } else {
-        DecryptGeneral(in, out);
-    }
+    RunBlock<true>(decryptKeys_, rounds_, blockLength_, in, out);
     lastError_ = nullptr;
     return true;
-}
-
-void CRijndael::EncryptBlock16(const std::uint8_t* in, std::uint8_t* out) const {
-    const std::uint32_t* rk = encryptKeys_[0];
-    std::uint32_t s[4], t[4];
-    for (int i = 0; i < 4; ++i) {
-        s[i] = LoadBe32(in + 4 * i) ^ rk[i];
-    }
-    for (int r = 1; r < rounds_; ++r) {
-        rk = encryptKeys_[r];
-        t[0] = kTe0[B0(s[0])] ^ kTe1[B1(s[1])] ^ kTe2[B2(s[2])] ^ kTe3[B3(s[3])] ^ rk[0];
-        t[1] = kTe0[B0(s[1])] ^ kTe1[B1(s[2])] ^ kTe2[B2(s[3])] ^ kTe3[B3(s[0])] ^ rk[1];
-        t[2] = kTe0[B0(s[2])] ^ kTe1[B1(s[3])] ^ kTe2[B2(s[0])] ^ kTe3[B3(s[1])] ^ rk[2];
-        t[3] = kTe0[B0(s[3])] ^ kTe1[B1(s[0])] ^ kTe2[B2(s[1])] ^ kTe3[B3(s[2])] ^ rk[3];
-        for (int i = 0; i < 4; ++i) {
-            s[i] = t[i];
-        }
-    }
-    rk = encryptKeys_[rounds_];
-    for (int i = 0; i < 4; ++i) {
-        t[i] = Word(kSbox[B0(s[i])], kSbox[B1(s[(i + 1) % 4])], kSbox[B2(s[(i + 2) % 4])],
-                    kSbox[B3(s[(i + 3) % 4])]) ^
-               rk[i];
-    }
-    for (int i = 0; i < 4; ++i) {
-        StoreBe32(t[i], out + 4 * i);
-    }
-    SecureWipe(s, sizeof s);
-    SecureWipe(t, sizeof t);
-}
-
-void CRijndael::DecryptBlock16(const std::uint8_t* in, std::uint8_t* out) const {
-    const std::uint32_t* rk = decryptKeys_[0];
-    std::uint32_t s[4], t[4];
-    for (int i = 0; i < 4; ++i) {
-        s[i] = LoadBe32(in + 4 * i) ^ rk[i];
-    }
-    for (int r = 1; r < rounds_; ++r) {
-        rk = decryptKeys_[r];
-        t[0] = kTd0[B0(s[0])] ^ kTd1[B1(s[3])] ^ kTd2[B2(s[2])] ^ kTd3[B3(s[1])] ^ rk[0];
-        t[1] = kTd0[B0(s[1])] ^ kTd1[B1(s[0])] ^ kTd2[B2(s[3])] ^ kTd3[B3(s[2])] ^ rk[1];
-        t[2] = kTd0[B0(s[2])] ^ kTd1[B1(s[1])] ^ kTd2[B2(s[0])] ^ kTd3[B3(s[3])] ^ rk[2];
-        t[3] = kTd0[B0(s[3])] ^ kTd1[B1(s[2])] ^ kTd2[B2(s[1])] ^ kTd3[B3(s[0])] ^ rk[3];
-        for (int i = 0; i < 4; ++i) {
-            s[i] = t[i];
-        }
-    }
-    rk = decryptKeys_[rounds_];
-    for (int i = 0; i < 4; ++i) {
-        t[i] = Word(kInvSbox[B0(s[i])], kInvSbox[B1(s[(i + 3) % 4])], kInvSbox[B2(s[(i + 2) % 4])],
-                    kInvSbox[B3(s[(i + 1) % 4])]) ^
-               rk[i];
-    }
-    for (int i = 0; i < 4; ++i) {
-        StoreBe32(t[i], out + 4 * i);
-    }
-    SecureWipe(s, sizeof s);
-    SecureWipe(t, sizeof t);
-}
-
-void CRijndael::EncryptGeneral(const std::uint8_t* in, std::uint8_t* out) const {
-    const int nb = blockLength_ / 4;
-    const Shifts sh = ShiftsFor(nb);
-    std::uint32_t s[kMaxBlockWords], t[kMaxBlockWords];
-    for (int i = 0; i < nb; ++i) {
-        s[i] = LoadBe32(in + 4 * i) ^ encryptKeys_[0][i];
-    }
-    for (int r = 1; r < rounds_; ++r) {
-        const std::uint32_t* rk = encryptKeys_[r];
-        for (int i = 0; i < nb; ++i) {
-            t[i] = kTe0[B0(s[i])] ^ kTe1[B1(s[(i + sh.c1) % nb])] ^ kTe2[B2(s[(i + sh.c2) % nb])] ^
-                   kTe3[B3(s[(i + sh.c3) % nb])] ^ rk[i];
-        }
-        for (int i = 0; i < nb; ++i) {
-            s[i] = t[i];
-        }
-    }
-    const std::uint32_t* rk = encryptKeys_[rounds_];
-    for (int i = 0; i < nb; ++i) {
-        t[i] = Word(kSbox[B0(s[i])], kSbox[B1(s[(i + sh.c1) % nb])], kSbox[B2(s[(i + sh.c2) % nb])],
-                    kSbox[B3(s[(i + sh.c3) % nb])]) ^
-               rk[i];
-    }
-    for (int i = 0; i < nb; ++i) {
-        StoreBe32(t[i], out + 4 * i);
-    }
-    SecureWipe(s, sizeof s);
-    SecureWipe(t, sizeof t);
-}
-
-void CRijndael::DecryptGeneral(const std::uint8_t* in, std::uint8_t* out) const {
-    const int nb = blockLength_ / 4;
-    const Shifts sh = ShiftsFor(nb);
-    std::uint32_t s[kMaxBlockWords], t[kMaxBlockWords];
-    for (int i = 0; i < nb; ++i) {
-        s[i] = LoadBe32(in + 4 * i) ^ decryptKeys_[0][i];
-    }
-    for (int r = 1; r < rounds_; ++r) {
-        const std::uint32_t* rk = decryptKeys_[r];
-        for (int i = 0; i < nb; ++i) {
-            t[i] = kTd0[B0(s[i])] ^ kTd1[B1(s[(i + nb - sh.c1) % nb])] ^
-                   kTd2[B2(s[(i + nb - sh.c2) % nb])] ^ kTd3[B3(s[(i + nb - sh.c3) % nb])] ^ rk[i];
-        }
-        for (int i = 0; i < nb; ++i) {
-            s[i] = t[i];
-        }
-    }
-    const std::uint32_t* rk = decryptKeys_[rounds_];
-    for (int i = 0; i < nb; ++i) {
-        t[i] =
-            Word(kInvSbox[B0(s[i])], kInvSbox[B1(s[(i + nb - sh.c1) % nb])],
-                 kInvSbox[B2(s[(i + nb - sh.c2) % nb])], kInvSbox[B3(s[(i + nb - sh.c3) % nb])]) ^
-            rk[i];
-    }
-    for (int i = 0; i < nb; ++i) {
-        StoreBe32(t[i], out + 4 * i);
-    }
-    SecureWipe(s, sizeof s);
-    SecureWipe(t, sizeof t);
 }
 
 }  // namespace kvx

@@ -44,10 +44,6 @@ class CRijndael {
 
   private:
     void Wipe();
-    void EncryptBlock16(const std::uint8_t* in, std::uint8_t* out) const;
-    void DecryptBlock16(const std::uint8_t* in, std::uint8_t* out) const;
-    void EncryptGeneral(const std::uint8_t* in, std::uint8_t* out) const;
-    void DecryptGeneral(const std::uint8_t* in, std::uint8_t* out) const;
 
     bool keyInitialized_ = false;
     int keyLength_ = 0;
