@@ -1,6 +1,5 @@
 // The Rijndael block cipher (FIPS-197 AES for 16-byte blocks) with 16-, 24- or 32-byte keys and
-// blocks. 16-byte blocks take the four-table round formulation; 24- and 32-byte blocks the general
-// Rijndael rounds over the same tables.
+// blocks, all in the four-table round formulation.
 #pragma once
 
 #include <cstdint>
