@@ -40,16 +40,34 @@ void AboutBox::OnInit(Window& window) {
     window.SetText(about_.okControl, session().String(about_.ok));
 }
 
-void LimitNewPasswordFields(Window& window, const NewPasswordFields& fields) {
-    window.SetTextLimit(fields.password, kPasswordChars);
-    window.SetTextLimit(fields.confirm, kPasswordChars);
-    window.SetTextLimit(fields.hint, kHintChars);
+DialogSpec NewPasswordDialog(int templateId, std::initializer_list<ControlSpec> before,
+                             const NewPasswordFields& fields,
+                             std::initializer_list<ControlSpec> after) {
+    DialogSpec spec{templateId, before};
+    spec.controls.insert(spec.controls.end(), {{fields.password.label, ControlKind::kStatic},
+                                               {fields.password.edit, ControlKind::kPasswordEdit},
+                                               {fields.confirm.label, ControlKind::kStatic},
+                                               {fields.confirm.edit, ControlKind::kPasswordEdit},
+                                               {fields.hint.label, ControlKind::kStatic},
+                                               {fields.hint.edit, ControlKind::kEdit}});
+    spec.controls.insert(spec.controls.end(), after);
+    return spec;
+}
+
+void InitNewPasswordFields(Window& window, const ProgramSession& session,
+                           const NewPasswordFields& fields) {
+    for (const LabelledEdit& f : {fields.password, fields.confirm, fields.hint}) {
+        window.SetText(f.label, session.String(f.text));
+    }
+    window.SetTextLimit(fields.password.edit, kPasswordChars);
+    window.SetTextLimit(fields.confirm.edit, kPasswordChars);
+    window.SetTextLimit(fields.hint.edit, kHintChars);
 }
 
 void NewPasswordEntry::Read(Window& window, const NewPasswordFields& fields) {
-    password.Read(window, fields.password);
-    confirm.Read(window, fields.confirm);
-    hint.Read(window, fields.hint);
+    password.Read(window, fields.password.edit);
+    confirm.Read(window, fields.confirm.edit);
+    hint.Read(window, fields.hint.edit);
 }
 
 void NewPasswordEntry::Wipe() {
@@ -60,16 +78,16 @@ void NewPasswordEntry::Wipe() {
 
 std::optional<Refusal> NewPasswordEntry::Check(const NewPasswordFields& fields) const {
     if (password.size() < kShortestPassword) {
-        return Refusal{fields.tooShort, fields.password};
+        return Refusal{fields.tooShort, fields.password.edit};
     }
     if (confirm.size() < kShortestPassword) {
-        return Refusal{fields.tooShort, fields.confirm};
+        return Refusal{fields.tooShort, fields.confirm.edit};
     }
     if (password.view() != confirm.view()) {
-        return Refusal{fields.mismatch, fields.confirm};
+        return Refusal{fields.mismatch, fields.confirm.edit};
     }
     if (hint.size() < kShortestHint) {
-        return Refusal{fields.hintTooShort, fields.hint};
+        return Refusal{fields.hintTooShort, fields.hint.edit};
     }
     return std::nullopt;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <initializer_list>
 #include <optional>
 #include <string_view>
 
@@ -53,11 +54,18 @@ class AboutBox : public OkDialog {
     DialogSpec spec_;
 };
 
+// An edit control, its label and the label's text.
+struct LabelledEdit {
+    ControlId label = 0;
+    ControlId edit = 0;
+    StringId text = 0;
+};
+
 // The fields of a new password and hint, and the messages that refuse them.
 struct NewPasswordFields {
-    ControlId password = 0;
-    ControlId confirm = 0;
-    ControlId hint = 0;
+    LabelledEdit password;
+    LabelledEdit confirm;
+    LabelledEdit hint;
     StringId tooShort = 0;      // a password (or its confirmation) of fewer than four characters
     StringId mismatch = 0;      // the confirmation differs
     StringId hintTooShort = 0;  // a hint of fewer than five characters
@@ -70,8 +78,13 @@ inline constexpr std::size_t kHintChars = 75;
 inline constexpr std::size_t kPasswordUnits = 11;
 inline constexpr std::size_t kHintUnits = 151;
 
-// Limits the three fields' texts.
-void LimitNewPasswordFields(Window& window, const NewPasswordFields& fields);
+// The labels and fields in tab order, between the controls before and after them.
+DialogSpec NewPasswordDialog(int templateId, std::initializer_list<ControlSpec> before,
+                             const NewPasswordFields& fields,
+                             std::initializer_list<ControlSpec> after);
+// The labels' texts and the fields' limits.
+void InitNewPasswordFields(Window& window, const ProgramSession& session,
+                           const NewPasswordFields& fields);
 
 // Why the entered fields cannot be used: the message and the field that gets the focus.
 struct Refusal {

@@ -15,38 +15,33 @@ using ui::Icon;
 constexpr std::uint8_t kPasswordRefused = 25;
 constexpr std::uint8_t kWritePasswordAndHint = 3;
 
-constexpr ui::NewPasswordFields kNewFields{
-    kNewEdit,        kConfirmEdit, kNewHintEdit, kStrPasswordTooShort, kStrConfirmMismatch,
-    kStrHintTooShort};
+constexpr ui::NewPasswordFields kNewFields{{kNewLabel, kNewEdit, kStrNewLabel},
+                                           {kConfirmLabel, kConfirmEdit, kStrConfirmLabel},
+                                           {kNewHintLabel, kNewHintEdit, kStrNewHintLabel},
+                                           kStrPasswordTooShort,
+                                           kStrConfirmMismatch,
+                                           kStrHintTooShort};
 
 }  // namespace
 
 const ui::DialogSpec& CChangePassword::Spec() const {
-    static const ui::DialogSpec spec{kChangePasswordTemplate,
-                                     {{kChangeIntro, ControlKind::kStatic},
-                                      {kCurrentLabel, ControlKind::kStatic},
-                                      {kCurrentEdit, ControlKind::kPasswordEdit},
-                                      {kNewLabel, ControlKind::kStatic},
-                                      {kNewEdit, ControlKind::kPasswordEdit},
-                                      {kConfirmLabel, ControlKind::kStatic},
-                                      {kConfirmEdit, ControlKind::kPasswordEdit},
-                                      {kNewHintLabel, ControlKind::kStatic},
-                                      {kNewHintEdit, ControlKind::kEdit},
-                                      {kApplyButton, ControlKind::kDefaultButton},
-                                      {kChangeCancel, ControlKind::kButton}}};
+    static const ui::DialogSpec spec = ui::NewPasswordDialog(
+        kChangePasswordTemplate,
+        {{kChangeIntro, ControlKind::kStatic},
+         {kCurrentLabel, ControlKind::kStatic},
+         {kCurrentEdit, ControlKind::kPasswordEdit}},
+        kNewFields,
+        {{kApplyButton, ControlKind::kDefaultButton}, {kChangeCancel, ControlKind::kButton}});
     return spec;
 }
 
 void CChangePassword::OnInit(ui::Window& window) {
     window.SetText(kChangeIntro, s_.String(kStrChangeIntro));
     window.SetText(kCurrentLabel, s_.String(kStrCurrentLabel));
-    window.SetText(kNewLabel, s_.String(kStrNewLabel));
-    window.SetText(kConfirmLabel, s_.String(kStrConfirmLabel));
-    window.SetText(kNewHintLabel, s_.String(kStrNewHintLabel));
+    ui::InitNewPasswordFields(window, s_, kNewFields);
     window.SetText(kApplyButton, s_.String(kStrChangeOk));
     window.SetText(kChangeCancel, s_.String(kStrChangeCancel));
     window.SetTextLimit(kCurrentEdit, kPasswordChars);
-    ui::LimitNewPasswordFields(window, kNewFields);
     window.SetIcon(kMainIcon);
     s_.CreateTooltips(window, kStrNoTooltip);
     // Title and the state of the current-password field do not depend on the tooltips.

@@ -16,26 +16,23 @@ using ui::Icon;
 
 constexpr std::uint8_t kStoreWithUnlock = 4;
 
-constexpr ui::NewPasswordFields kNewFields{
-    kNewEdit,        kConfirmEdit, kNewHintEdit, kStrPasswordTooShort, kStrConfirmMismatch,
-    kStrHintTooShort};
+constexpr ui::NewPasswordFields kNewFields{{kNewLabel, kNewEdit, kStrNewLabel},
+                                           {kConfirmLabel, kConfirmEdit, kStrConfirmLabel},
+                                           {kNewHintLabel, kNewHintEdit, kStrNewHintLabel},
+                                           kStrPasswordTooShort,
+                                           kStrConfirmMismatch,
+                                           kStrHintTooShort};
 
 }  // namespace
 
 const ui::DialogSpec& CResetPasDlg::Spec() const {
-    static const ui::DialogSpec spec{kResetTemplate,
-                                     {{kResetIntro, ControlKind::kStatic},
-                                      {kNewLabel, ControlKind::kStatic},
-                                      {kNewEdit, ControlKind::kPasswordEdit},
-                                      {kConfirmLabel, ControlKind::kStatic},
-                                      {kConfirmEdit, ControlKind::kPasswordEdit},
-                                      {kNewHintLabel, ControlKind::kStatic},
-                                      {kNewHintEdit, ControlKind::kEdit},
-                                      {kResetButton, ControlKind::kDefaultButton},
-                                      {kResetCancel, ControlKind::kButton},
-                                      {kProgressBar, ControlKind::kProgress},
-                                      {kStatusText, ControlKind::kStatic},
-                                      {kPercentText, ControlKind::kStatic}}};
+    static const ui::DialogSpec spec =
+        ui::NewPasswordDialog(kResetTemplate, {{kResetIntro, ControlKind::kStatic}}, kNewFields,
+                              {{kResetButton, ControlKind::kDefaultButton},
+                               {kResetCancel, ControlKind::kButton},
+                               {kProgressBar, ControlKind::kProgress},
+                               {kStatusText, ControlKind::kStatic},
+                               {kPercentText, ControlKind::kStatic}});
     return spec;
 }
 
@@ -50,12 +47,9 @@ void CResetPasDlg::OnInit(ui::Window& window) {
     window.SetTitle(s_.String(kStrCaption));
     window.SetIcon(kMainIcon);
     window.SetText(kResetIntro, s_.String(kStrResetIntro));
-    window.SetText(kNewLabel, s_.String(kStrNewLabel));
-    window.SetText(kConfirmLabel, s_.String(kStrConfirmLabel));
-    window.SetText(kNewHintLabel, s_.String(kStrNewHintLabel));
+    ui::InitNewPasswordFields(window, s_, kNewFields);
     window.SetText(kResetButton, s_.String(kStrResetButton));
     window.SetText(kResetCancel, s_.String(kStrCancelButton));
-    ui::LimitNewPasswordFields(window, kNewFields);
     s_.CreateTooltips(window, kStrNoTooltip);
 }
 

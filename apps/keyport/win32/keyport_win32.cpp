@@ -3,16 +3,11 @@
 // library and its English resource library from beside its own file.
 #include "apps/keyport/keyport_app.h"
 #include "apps/keyport/keyport_strings.h"
-#include "common/module_loader.h"
-#include "common/win32/view_win32.h"
-#include "host/host.h"
+#include "common/win32/program_win32.h"
 
 int main() {
     using namespace kvx;
-    Host& host = ActiveHost();
-    ui::ResourceStrings strings(keyport::KeyportStrings());
-    ui::Win32View view(strings, host);
-    ui::NativeModuleLoader loader(PlatformHost().ModuleFileName());
-    keyport::CKEYPORTApp app(host, view, loader, strings);
-    return keyport::ExitCode(app.Run(ui::CommandLineTail()));
+    return ui::RunWin32Program<keyport::CKEYPORTApp>(
+        keyport::KeyportStrings(),
+        [](keyport::CKEYPORTApp& app) { return app.Run(ui::CommandLineTail()); });
 }

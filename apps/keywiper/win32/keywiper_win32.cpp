@@ -4,16 +4,10 @@
 // formatted, the library moves the dialog's progress bar and handles its pending messages itself.
 #include "apps/keywiper/KEYWIPER.h"
 #include "apps/keywiper/keywiper_strings.h"
-#include "common/module_loader.h"
-#include "common/win32/view_win32.h"
-#include "host/host.h"
+#include "common/win32/program_win32.h"
 
 int main() {
     using namespace kvx;
-    Host& host = ActiveHost();
-    ui::ResourceStrings strings(keywiper::KeywiperStrings());
-    ui::Win32View view(strings, host);
-    ui::NativeModuleLoader loader(PlatformHost().ModuleFileName());
-    keywiper::CKEYWIPERApp app(host, view, loader, strings);
-    return keywiper::ExitCode(app.Run());
+    return ui::RunWin32Program<keywiper::CKEYWIPERApp>(
+        keywiper::KeywiperStrings(), [](keywiper::CKEYWIPERApp& app) { return app.Run(); });
 }

@@ -55,23 +55,23 @@ TEST_F(KeyportTest, SecondInstanceFromTheSameDriveEndsSilently) {
 }
 
 TEST_F(KeyportTest, SiblingMarkers) {
-    for (const SiblingCase c :
-         {SiblingCase{"SET", 0, Outcome::kDone}, SiblingCase{"PRT", 0, Outcome::kDone},
-          SiblingCase{"SET", 1, Outcome::kSiblingRunning},
-          SiblingCase{"PRT", 5, Outcome::kSiblingRunning}}) {
-        SCOPED_TRACE(c.Name());
-        const HeldMarker marker(host, c);
-        ASSERT_TRUE(marker.held());
-        SecondApp run(host, library);
-        run.view.OnOpen(kLoginTemplate, [](ScriptedWindow& w) { w.Press(kCancelButton); });
-        EXPECT_EQ(run.app.Run(u""), c.expected);
+    const auto run = [&](const SiblingCase& c) {
+        SecondApp second(host, library);
+        second.view.OnOpen(kLoginTemplate, [](ScriptedWindow& w) { w.Press(kCancelButton); });
+        EXPECT_EQ(second.app.Run(u""), c.expected);
         if (c.expected == Outcome::kSiblingRunning) {
-            ASSERT_EQ(run.view.MessageIds(), std::vector<ui::StringId>{152});
-            EXPECT_EQ(run.view.messages()[0].message.icon, Icon::kNone);
+            ASSERT_EQ(second.view.MessageIds(), std::vector<ui::StringId>{152});
+            EXPECT_EQ(second.view.messages()[0].message.icon, Icon::kNone);
             EXPECT_TRUE(library.calls.empty());
         }
         library.calls.clear();
-    }
+    };
+    WithEachSiblingMarker(host,
+                          {{"SET", 0, Outcome::kDone},
+                           {"PRT", 0, Outcome::kDone},
+                           {"SET", 1, Outcome::kSiblingRunning},
+                           {"PRT", 5, Outcome::kSiblingRunning}},
+                          run);
 }
 
 TEST_F(KeyportTest, MissingConfigurationFile) {

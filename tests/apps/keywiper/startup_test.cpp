@@ -76,24 +76,24 @@ TEST_F(KeywiperTest, SecondInstanceFromTheSameDriveEndsSilently) {
 }
 
 TEST_F(KeywiperTest, SiblingMarkers) {
-    for (const SiblingCase c :
-         {SiblingCase{"SET", 0, Outcome::kDone}, SiblingCase{"LCK", 0, Outcome::kDone},
-          SiblingCase{"SET", 3, Outcome::kSiblingRunning},
-          SiblingCase{"LCK", 1, Outcome::kSiblingRunning}}) {
-        SCOPED_TRACE(c.Name());
-        const HeldMarker marker(host, c);
-        ASSERT_TRUE(marker.held());
+    const auto run = [&](const SiblingCase& c) {
         fake.calls.clear();
-        SecondApp run(host, library);
-        run.view.OnOpen(kMainTemplate, [](ScriptedWindow& w) { w.Press(kMainCancel); });
-        EXPECT_EQ(run.app.Run(), c.expected);
+        SecondApp second(host, library);
+        second.view.OnOpen(kMainTemplate, [](ScriptedWindow& w) { w.Press(kMainCancel); });
+        EXPECT_EQ(second.app.Run(), c.expected);
         if (c.expected == Outcome::kSiblingRunning) {
-            ASSERT_EQ(run.view.MessageIds(), std::vector<ui::StringId>{185});
-            EXPECT_EQ(run.view.messages()[0].message.icon, Icon::kNone);
-            EXPECT_EQ(run.view.messages()[0].message.caption, u"Reset Password");
+            ASSERT_EQ(second.view.MessageIds(), std::vector<ui::StringId>{185});
+            EXPECT_EQ(second.view.messages()[0].message.icon, Icon::kNone);
+            EXPECT_EQ(second.view.messages()[0].message.caption, u"Reset Password");
             EXPECT_TRUE(fake.calls.empty());
         }
-    }
+    };
+    WithEachSiblingMarker(host,
+                          {{"SET", 0, Outcome::kDone},
+                           {"LCK", 0, Outcome::kDone},
+                           {"SET", 3, Outcome::kSiblingRunning},
+                           {"LCK", 1, Outcome::kSiblingRunning}},
+                          run);
 }
 
 // Each start-up refusal: its message (or none), and how far the program got with the device.

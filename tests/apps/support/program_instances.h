@@ -2,7 +2,10 @@
 // and a sibling program's marker held while a case runs.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -56,5 +59,17 @@ class HeldMarker {
     std::optional<Host::SharedBlock> block_;
     bool written_ = false;
 };
+
+// Runs `body` for each case while the case's marker is held.
+template <class Body>
+void WithEachSiblingMarker(const AppHost& host, std::initializer_list<SiblingCase> cases,
+                           Body body) {
+    for (const SiblingCase& c : cases) {
+        SCOPED_TRACE(c.Name());
+        const HeldMarker marker(host, c);
+        ASSERT_TRUE(marker.held());
+        body(c);
+    }
+}
 
 }  // namespace kvx::test
