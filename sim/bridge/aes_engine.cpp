@@ -1,13 +1,13 @@
 #include "sim/bridge/aes_engine.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 
 #include "security/rijndael.h"
 #include "security/sha256.h"
 #include "security/wipe.h"
 #include "sim/bridge/block_region.h"
+#include "sim/bridge/hex.h"
 #include "sim/bridge/medium.h"
 
 namespace kvx::sim {
@@ -20,28 +20,14 @@ constexpr char kIvKey[] = "aes_iv";
 constexpr char kFormatStepKey[] = "format_step";
 constexpr std::size_t kBlock = 16;
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-    std::string text;
-    char pair[3];
-    for (const std::uint8_t b : bytes) {
-        std::snprintf(pair, sizeof pair, "%02x", b);
-        text += pair;
-    }
-    return text;
-}
-
-std::optional<std::array<std::uint8_t, 16>> FromHex(const std::string& text) {
-    if (text.size() != 32) {
+// A 16-byte key or IV as the state file keeps it.
+std::optional<std::array<std::uint8_t, 16>> Block16FromHex(const std::string& text) {
+    const auto bytes = FromHex(text);
+    if (!bytes || bytes->size() != 16) {
         return std::nullopt;
     }
     std::array<std::uint8_t, 16> out{};
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        unsigned v = 0;
-        if (std::sscanf(text.c_str() + 2 * i, "%2x", &v) != 1) {
-            return std::nullopt;
-        }
-        out[i] = static_cast<std::uint8_t>(v);
-    }
+    std::copy(bytes->begin(), bytes->end(), out.begin());
     return out;
 }
 
@@ -116,10 +102,10 @@ EngineSettings LoadEngine(const BridgeState& state) {
     e.on = Flag(state, kOnKey);
     e.secureOn = Flag(state, kSecureKey);
     if (const auto it = state.extra.find(kKeyKey); it != state.extra.end()) {
-        e.key = FromHex(it->second);
+        e.key = Block16FromHex(it->second);
     }
     if (const auto it = state.extra.find(kIvKey); it != state.extra.end()) {
-        e.iv = FromHex(it->second);
+        e.iv = Block16FromHex(it->second);
     }
     if (const auto it = state.extra.find(kFormatStepKey); it != state.extra.end()) {
         e.formatStep = it->second == "set";
@@ -132,7 +118,7 @@ void StoreEngine(BridgeState& state, const EngineSettings& engine) {
     state.extra[kSecureKey] = engine.secureOn ? "yes" : "no";
     const auto put = [&state](const char* key, const auto& value) {
         if (value) {
-            state.extra[key] = Hex(*value);
+            state.extra[key] = ToHex(*value);
         } else {
             state.extra.erase(key);
         }
