@@ -270,20 +270,14 @@ bool CRijndael::SetKey(const std::uint8_t* key, const std::uint8_t* chain, int k
 }
 
 bool CRijndael::EncryptOneBlock(const std::uint8_t* in, std::uint8_t* out) {
-    if (!keyInitialized_) {
-        lastError_ = kErrorNotInitialized;
-        return false;
-    }
-    if (in == nullptr || out == nullptr) {
-        lastError_ = kErrorNullBuffer;
-        return false;
-    }
-    RunBlock<false>(encryptKeys_, rounds_, blockLength_, in, out);
-    lastError_ = nullptr;
-    return true;
+    return OneBlock(false, in, out);
 }
 
 bool CRijndael::DecryptOneBlock(const std::uint8_t* in, std::uint8_t* out) {
+    return OneBlock(true, in, out);
+}
+
+bool CRijndael::OneBlock(bool inverse, const std::uint8_t* in, std::uint8_t* out) {
     if (!keyInitialized_) {
         lastError_ = kErrorNotInitialized;
         return false;
@@ -292,7 +286,11 @@ bool CRijndael::DecryptOneBlock(const std::uint8_t* in, std::uint8_t* out) {
         lastError_ = kErrorNullBuffer;
         return false;
     }
-    RunBlock<true>(decryptKeys_, rounds_, blockLength_, in, out);
+    if (inverse) {
+        RunBlock<true>(decryptKeys_, rounds_, blockLength_, in, out);
+    } else {
+        RunBlock<false>(encryptKeys_, rounds_, blockLength_, in, out);
+    }
     lastError_ = nullptr;
     return true;
 }

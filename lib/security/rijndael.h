@@ -43,6 +43,7 @@ class CRijndael {
 
   private:
     void Wipe();
+    bool OneBlock(bool inverse, const std::uint8_t* in, std::uint8_t* out);
 
     bool keyInitialized_ = false;
     int keyLength_ = 0;
