@@ -151,25 +151,32 @@ bool ScriptedView::IsOpen(const ScriptedWindow* window) const {
     return std::find(open_.begin(), open_.end(), window) != open_.end();
 }
 
+bool ScriptedView::FireNextTimers(std::uint64_t end) {
+    std::optional<std::uint64_t> next;
+    for (const ScriptedWindow* w : open_) {
+        const auto due = w->NextDue();
+        if (due && (!next || *due < *next)) {
+            next = due;
+        }
+    }
+    if (!next || *next > end) {
+        return false;
+    }
+    now_ = std::max(now_, *next);
+    const std::vector<ScriptedWindow*> snapshot = open_;
+    for (ScriptedWindow* w : snapshot) {
+        if (IsOpen(w) && !w->closed()) {
+            w->FireDueTimers(now_);
+        }
+    }
+    return true;
+}
+
 bool ScriptedView::RunTimers(ScriptedWindow& window, std::uint64_t limit) {
     const std::uint64_t end = now_ + limit;
     while (!window.closed()) {
-        std::optional<std::uint64_t> next;
-        for (const ScriptedWindow* w : open_) {
-            const auto due = w->NextDue();
-            if (due && (!next || *due < *next)) {
-                next = due;
-            }
-        }
-        if (!next || *next > end) {
+        if (!FireNextTimers(end)) {
             return false;
-        }
-        now_ = std::max(now_, *next);
-        const std::vector<ScriptedWindow*> snapshot = open_;
-        for (ScriptedWindow* w : snapshot) {
-            if (IsOpen(w) && !w->closed()) {
-                w->FireDueTimers(now_);
-            }
         }
     }
     return true;
@@ -177,24 +184,7 @@ bool ScriptedView::RunTimers(ScriptedWindow& window, std::uint64_t limit) {
 
 void ScriptedView::Advance(std::uint64_t ms) {
     const std::uint64_t end = now_ + ms;
-    for (;;) {
-        std::optional<std::uint64_t> next;
-        for (const ScriptedWindow* w : open_) {
-            const auto due = w->NextDue();
-            if (due && (!next || *due < *next)) {
-                next = due;
-            }
-        }
-        if (!next || *next > end) {
-            break;
-        }
-        now_ = std::max(now_, *next);
-        const std::vector<ScriptedWindow*> snapshot = open_;
-        for (ScriptedWindow* w : snapshot) {
-            if (IsOpen(w) && !w->closed()) {
-                w->FireDueTimers(now_);
-            }
-        }
+    while (FireNextTimers(end)) {
     }
     now_ = end;
 }

@@ -111,6 +111,9 @@ class ScriptedView final : public View {
   private:
     int Run(Dialog& dialog, const char* kind);
     bool IsOpen(const ScriptedWindow* window) const;
+    // Moves the clock to the earliest timer due no later than `end` and fires what is due then;
+    // false when none is.
+    bool FireNextTimers(std::uint64_t end);
 
     std::map<int, std::deque<Script>> scripts_;
     std::deque<int> answers_;
