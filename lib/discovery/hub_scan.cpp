@@ -9,6 +9,7 @@
 #include "frame/config.h"
 #include "frame/os_type.h"
 #include "host/text.h"
+#include "transport/hub_channel.h"
 
 namespace kvx {
 namespace {
@@ -24,7 +25,6 @@ constexpr std::size_t kDeviceDescriptorAt = 4;
 constexpr std::size_t kCurrentConfigurationAt = 22;
 constexpr std::size_t kDeviceIsHubAt = 24;
 constexpr std::size_t kConnectionStatusAt = 31;
-constexpr std::size_t kDescriptorRequestHeader = 12;  // USB_DESCRIPTOR_REQUEST before its data
 constexpr std::size_t kStringRequestLength = 255;
 constexpr std::size_t kMaxNameBytes = 4096;
 constexpr std::size_t kMaxConfigurationLength = 4096;
@@ -100,24 +100,16 @@ std::optional<std::string> QueryName(Host& host, HostHandle handle, UsbControl c
 std::optional<std::vector<std::uint8_t>> GetDescriptor(Host& host, HostHandle hub,
                                                        std::uint32_t port, std::uint16_t value,
                                                        std::uint16_t index, std::uint16_t length) {
-    std::vector<std::uint8_t> request(kDescriptorRequestHeader + length, 0);
-    PutLe32(request, 0, port);
-    request[4] = 0x80;  // device to host, standard, device
-    request[5] = 6;     // GET_DESCRIPTOR
-    request[6] = static_cast<std::uint8_t>(value);
-    request[7] = static_cast<std::uint8_t>(value >> 8);
-    request[8] = static_cast<std::uint8_t>(index);
-    request[9] = static_cast<std::uint8_t>(index >> 8);
-    request[10] = static_cast<std::uint8_t>(length);
-    request[11] = static_cast<std::uint8_t>(length >> 8);
+    std::vector<std::uint8_t> request(kHubRequestHeader + length, 0);
+    // Device to host, standard, device: GET_DESCRIPTOR.
+    PutHubRequestHeader(request, port, 0x80, 6, value, index);
     std::vector<std::uint8_t> answer(request.size(), 0);
     const std::optional<std::size_t> got =
         host.UsbHubControl(hub, kUsbGetDescriptorFromNodeConnection, request, answer);
-    if (!got || *got < kDescriptorRequestHeader || *got > answer.size()) {
+    if (!got || *got < kHubRequestHeader || *got > answer.size()) {
         return std::nullopt;
     }
-    return std::vector<std::uint8_t>(answer.begin() + kDescriptorRequestHeader,
-                                     answer.begin() + *got);
+    return std::vector<std::uint8_t>(answer.begin() + kHubRequestHeader, answer.begin() + *got);
 }
 
 // A string descriptor's text; nullopt unless its type is 3 and its length even and in bounds.

@@ -19,20 +19,27 @@ std::size_t HubRequestSize(HubPiece piece) {
     return 0;
 }
 
-std::vector<std::uint8_t> BuildHubRequest(HubPiece piece, std::uint32_t port, std::uint16_t value,
-                                          std::uint16_t index) {
-    std::vector<std::uint8_t> request(HubRequestSize(piece), 0);
+void PutHubRequestHeader(std::span<std::uint8_t> request, std::uint32_t port,
+                         std::uint8_t requestType, std::uint8_t requestCode, std::uint16_t value,
+                         std::uint16_t index) {
     const auto length = static_cast<std::uint16_t>(request.size() - kHubRequestHeader);
-    request[0] = static_cast<std::uint8_t>(port);
-    request[1] = static_cast<std::uint8_t>(port >> 8);
-    request[2] = static_cast<std::uint8_t>(port >> 16);
-    request[3] = static_cast<std::uint8_t>(port >> 24);
+    for (int k = 0; k < 4; ++k) {
+        request[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(port >> (8 * k));
+    }
+    request[4] = requestType;
+    request[5] = requestCode;
     request[6] = static_cast<std::uint8_t>(value);
     request[7] = static_cast<std::uint8_t>(value >> 8);
     request[8] = static_cast<std::uint8_t>(index);
     request[9] = static_cast<std::uint8_t>(index >> 8);
     request[10] = static_cast<std::uint8_t>(length);
     request[11] = static_cast<std::uint8_t>(length >> 8);
+}
+
+std::vector<std::uint8_t> BuildHubRequest(HubPiece piece, std::uint32_t port, std::uint16_t value,
+                                          std::uint16_t index) {
+    std::vector<std::uint8_t> request(HubRequestSize(piece), 0);
+    PutHubRequestHeader(request, port, 0, 0, value, index);
     return request;
 }
 

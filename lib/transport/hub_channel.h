@@ -23,6 +23,12 @@ inline constexpr std::size_t kHubDataInPiece = 64;
 inline constexpr std::size_t kHubDataOutPiece = 4;
 inline constexpr std::size_t kHubCdbPieces = 4;
 
+// The header of a hub's descriptor request (USB_DESCRIPTOR_REQUEST): ConnectionIndex = port,
+// then the setup packet, wLength = the request's size less the header; little-endian.
+void PutHubRequestHeader(std::span<std::uint8_t> request, std::uint32_t port,
+                         std::uint8_t requestType, std::uint8_t requestCode, std::uint16_t value,
+                         std::uint16_t index);
+
 // Whole buffer size of a piece's request (the header included); wLength is this less 12.
 std::size_t HubRequestSize(HubPiece piece);
 
