@@ -13,6 +13,7 @@
 #include "security/authenticate.h"
 #include "security/data_block.h"
 #include "security/hdd_info.h"
+#include "security/secret_text.h"
 #include "security/sha256.h"
 #include "security/wipe.h"
 
@@ -70,8 +71,8 @@ bool Run(ExportFrame& frame) {
     }
     const std::span<std::uint8_t> image = region.Block();
     image[block::kCdState] = kCdFormatted;
-    const AnsiSecret password{frame.host().ToAnsi(
-        ReadFixedUtf16(request.password, std::extent_v<decltype(request.password)>))};
+    const SecretUtf16 passwordText(request.password, std::extent_v<decltype(request.password)>);
+    const AnsiSecret password{frame.host().ToAnsi(passwordText.view())};
     if (request.writePasswordFlag != 0 && !password.bytes.empty() &&
         !StoreSecrets(frame, medium, image, password)) {
         return false;

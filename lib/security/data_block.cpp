@@ -113,10 +113,6 @@ bool RewriteRegion(DeviceState& state, const MediumInfo& medium, const BlockRegi
     return ok;
 }
 
-AnsiSecret::~AnsiSecret() {
-    SecureWipe(bytes.data(), bytes.size());
-}
-
 void PutPasswordRecord(const DeviceState& state, const MediumInfo& medium,
                        std::span<std::uint8_t> image, std::span<const std::uint8_t, 32> digest,
                        std::span<const std::uint8_t> hint, std::uint8_t key) {

@@ -103,15 +103,6 @@ void ScrambleHint(std::span<const std::uint8_t> hint, std::uint8_t key,
 void UnscrambleHint(std::span<const std::uint8_t> stored, std::uint8_t key,
                     std::span<std::uint8_t> out);
 
-// A text in the ANSI code page, wiped on destruction.
-struct AnsiSecret {
-    std::string bytes;
-    ~AnsiSecret();
-    std::span<const std::uint8_t> span() const {
-        return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
-    }
-};
-
 // A stored password: its digest and the hint (at most kHintCapacity bytes, scrambled with KEY),
 // and on hard disks the digest of the device's unique identifier, each behind its marker.
 void PutPasswordRecord(const DeviceState& state, const MediumInfo& medium,

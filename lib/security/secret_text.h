@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
+#include <utility>
 
 #include "security/wipe.h"
 
@@ -35,6 +37,20 @@ class SecretUtf16 {
 
   private:
     std::u16string text_;
+};
+
+// A text in the ANSI code page (a password or hint on its way into the data block), wiped when it
+// goes.
+struct AnsiSecret {
+    explicit AnsiSecret(std::string text) : bytes(std::move(text)) {}
+    ~AnsiSecret() { SecureWipe(bytes.data(), bytes.size()); }
+    AnsiSecret(const AnsiSecret&) = delete;
+    AnsiSecret& operator=(const AnsiSecret&) = delete;
+    std::span<const std::uint8_t> span() const {
+        return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
+    }
+
+    std::string bytes;
 };
 
 }  // namespace kvx

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "host/codepage.h"
+#include "security/secret_text.h"
 #include "security/sha256.h"
 #include "security/wipe.h"
 #include "sim/bridge/authentication.h"
@@ -15,18 +16,6 @@ namespace {
 
 constexpr std::uint32_t kSectorsPerCdBlock = kCdBlockSize / kSectorSize;
 constexpr std::uint64_t kSectorsPerMb = 2048;
-
-// Text in Windows-1252 that wipes itself.
-struct Cp1252Secret {
-    std::string bytes;
-    explicit Cp1252Secret(std::u16string_view text) : bytes(ToCp1252(text)) {}
-    ~Cp1252Secret() { SecureWipe(bytes.data(), bytes.size()); }
-    Cp1252Secret(const Cp1252Secret&) = delete;
-    Cp1252Secret& operator=(const Cp1252Secret&) = delete;
-    std::span<const std::uint8_t> span() const {
-        return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
-    }
-};
 
 void PutBe16(std::span<std::uint8_t> block, std::size_t at, std::uint16_t value) {
     block[at] = static_cast<std::uint8_t>(value >> 8);
@@ -85,7 +74,7 @@ std::optional<std::string> ProvisionDevice(const DevicePaths& paths, std::u16str
     if (auto refused = CheckProvisionText(password, hint)) {
         return refused;
     }
-    const Cp1252Secret secret(password);
+    const AnsiSecret secret(ToCp1252(password));
     const std::string hintBytes = ToCp1252(hint);
     std::string error;
     auto session = DeviceSession::Begin(paths, &error);

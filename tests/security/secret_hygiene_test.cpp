@@ -192,8 +192,16 @@ int ChangeTo(DeviceFixture& dev, std::uint8_t mode, std::u16string_view password
     return QDAChangePassWord(&request);
 }
 
+int WriteFormatFlag(DeviceFixture& dev, std::u16string_view password) {
+    QdaRequest request = dev.LoggedRequest();
+    request.writePasswordFlag = 1;
+    SetPassword(request, password);
+    SetHint(request, u"a hint");
+    return QDAWriteCDFormatFlag(&request);
+}
+
 // Everything that handles a password: failed and good logins on both media, changes in modes 3
-// and 4, reading the hint back.
+// and 4, reading the hint back, the CD format flag storing a password.
 void HandlePasswords(DeviceFixture& dev) {
     EXPECT_EQ(Login(dev, u"Wolke7-Rat"), 0);
     EXPECT_EQ(Login(dev, kPassword), 1);
@@ -201,6 +209,8 @@ void HandlePasswords(DeviceFixture& dev) {
     EXPECT_EQ(ChangeTo(dev, 4, kPassword), 1);
     EXPECT_EQ(Login(dev, kPassword), 1);
     EXPECT_EQ(ChangeTo(dev, 2, u""), 1);
+    EXPECT_EQ(WriteFormatFlag(dev, kNewPassword), 1);
+    EXPECT_EQ(Login(dev, kNewPassword), 1);
 }
 
 class SecretHygiene : public ::testing::TestWithParam<sim::Media> {};
