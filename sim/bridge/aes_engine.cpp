@@ -36,11 +36,6 @@ bool Flag(const BridgeState& s, const char* key) {
     return it != s.extra.end() && it->second == "yes";
 }
 
-bool OthersZero(std::span<const std::uint8_t, 10> cdb, std::size_t lastUsed) {
-    return std::all_of(cdb.begin() + static_cast<std::ptrdiff_t>(lastUsed + 1), cdb.end(),
-                       [](std::uint8_t b) { return b == 0; });
-}
-
 // The chain start of one sector: AES(key, IV XOR sector number).
 void SectorChain(CRijndael& aes, const std::array<std::uint8_t, 16>& iv, std::uint64_t lba,
                  std::uint8_t (&chain)[kBlock]) {
@@ -88,8 +83,9 @@ void Transform(const BridgeState& state, std::uint64_t lba, std::span<std::uint8
     }
 }
 
-Shape TwoIn(std::span<const std::uint8_t, 10> cdb, std::size_t lastUsed, bool ok, const char* why) {
-    if (!ok || !OthersZero(cdb, lastUsed)) {
+Shape TwoIn(std::span<const std::uint8_t, 10> cdb, std::initializer_list<std::size_t> used, bool ok,
+            const char* why) {
+    if (!ok || !OthersZero(cdb, used)) {
         return Shape::Refuse(kInvalidField, why);
     }
     return Shape::Of(DataDirection::kIn, 2);
@@ -154,7 +150,7 @@ Shape AesKeyShape(const BridgeState& s, std::span<const std::uint8_t, 10> cdb) {
     if (!s.aesEngine) {
         return Shape::Refuse(kInvalidField, "no AES engine");
     }
-    if (cdb[2] != 16 || !OthersZero(cdb, 2)) {
+    if (cdb[2] != 16 || !OthersZero(cdb, {2})) {
         return Shape::Refuse(kInvalidField, "key length must be 16");
     }
     return Shape::Of(DataDirection::kOut, 16);
@@ -176,7 +172,7 @@ Shape AesIvShape(const BridgeState& s, std::span<const std::uint8_t, 10> cdb) {
         return Shape::Refuse(kInvalidField, "no AES engine");
     }
     const std::uint8_t wanted = s.media == Media::kHdd ? 16 : 12;
-    if (cdb[2] != wanted || !OthersZero(cdb, 2)) {
+    if (cdb[2] != wanted || !OthersZero(cdb, {2})) {
         return Shape::Refuse(kInvalidField, "IV length must be 16 on hard disks, 12 on flash");
     }
     return Shape::Of(DataDirection::kOut, wanted);
@@ -198,7 +194,7 @@ Shape AesEnableShape(const BridgeState& s, std::span<const std::uint8_t, 10> cdb
         return Shape::Refuse(kInvalidField, "no AES engine");
     }
     const std::uint8_t hardDisk = s.media == Media::kHdd ? 1 : 0;
-    return TwoIn(cdb, 3, cdb[2] <= 1 && cdb[3] == hardDisk,
+    return TwoIn(cdb, {2, 3}, cdb[2] <= 1 && cdb[3] == hardDisk,
                  "byte 2 must be 0 or 1, byte 3 the media option");
 }
 
@@ -219,7 +215,7 @@ Shape SecAesEnableShape(const BridgeState& s, std::span<const std::uint8_t, 10> 
     if (!s.aesEngine) {
         return Shape::Refuse(kInvalidField, "no AES engine");
     }
-    return TwoIn(cdb, 2, cdb[2] == 1, "byte 2 must be 1");
+    return TwoIn(cdb, {2}, cdb[2] == 1, "byte 2 must be 1");
 }
 
 Outcome SecAesEnableRun(CommandContext& c) {
@@ -236,7 +232,7 @@ Outcome SecAesEnableRun(CommandContext& c) {
 
 // 0x88 / 0x89: the format step flag; two status bytes in.
 Shape FormatStepShape(const BridgeState&, std::span<const std::uint8_t, 10> cdb) {
-    return TwoIn(cdb, 1, true, "bytes 2-9 not zero");
+    return TwoIn(cdb, {}, true, "bytes 2-9 not zero");
 }
 
 Outcome FormatStepRun(CommandContext& c) {

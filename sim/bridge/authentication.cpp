@@ -28,15 +28,6 @@ constexpr Sense kResponseRefused{0x05, 0x26, 0x00};
 // No login allowed (verify count used up), or no login yet for the launch.
 constexpr Sense kNotAuthorized{0x07, 0x74, 0x71};
 
-bool ZeroExcept(Cdb cdb, std::initializer_list<std::size_t> used) {
-    for (std::size_t i = 2; i < cdb.size(); ++i) {
-        if (cdb[i] != 0 && std::find(used.begin(), used.end(), i) == used.end()) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::uint32_t Le32(const std::uint8_t* b) {
     return std::uint32_t{b[0]} | (std::uint32_t{b[1]} << 8) | (std::uint32_t{b[2]} << 16) |
            (std::uint32_t{b[3]} << 24);
@@ -150,27 +141,27 @@ Shape AuthenticateShape(const BridgeState& state, Cdb cdb) {
     }
     switch (step) {
         case kStepChallenge:
-            if (cdb[8] == 0x10 && ZeroExcept(cdb, {2, 3, 8})) {
+            if (cdb[8] == 0x10 && OthersZero(cdb, {2, 3, 8})) {
                 return Shape::Of(DataDirection::kIn, 16);
             }
             break;
         case kStepResponse:
-            if (cdb[8] == 0x20 && ZeroExcept(cdb, {2, 3, 8})) {
+            if (cdb[8] == 0x20 && OthersZero(cdb, {2, 3, 8})) {
                 return Shape::Of(DataDirection::kOut, 32);
             }
             break;
         case kStepCheck:
-            if (ZeroExcept(cdb, {2, 3})) {
+            if (OthersZero(cdb, {2, 3})) {
                 return Shape::None();
             }
             break;
         case kStepVerifyCount:
-            if (cdb[8] == 1 && ZeroExcept(cdb, {2, 8})) {
+            if (cdb[8] == 1 && OthersZero(cdb, {2, 8})) {
                 return Shape::Of(DataDirection::kIn, 1);
             }
             break;
         case kStepLaunch:
-            if (ZeroExcept(cdb, {2})) {
+            if (OthersZero(cdb, {2})) {
                 return Shape::None();
             }
             break;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -89,5 +90,8 @@ std::size_t GroupCdbLength(std::uint8_t opcode);
 inline constexpr std::uint32_t kAtapiMinimumTransfer = 6;
 
 std::uint32_t BigEndian(std::span<const std::uint8_t> bytes);
+
+// Whether every CDB byte from 2 to 9 except those listed is zero.
+bool OthersZero(std::span<const std::uint8_t, 10> cdb, std::initializer_list<std::size_t> used);
 
 }  // namespace kvx::sim

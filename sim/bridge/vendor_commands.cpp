@@ -10,12 +10,8 @@
 #include "sim/bridge/wrapping.h"
 
 namespace kvx::sim {
-namespace {
 
-using Cdb = std::span<const std::uint8_t, 10>;
-
-// Whether every byte from 2 to 9 except those listed is zero.
-bool OthersZero(Cdb cdb, std::initializer_list<std::size_t> used) {
+bool OthersZero(std::span<const std::uint8_t, 10> cdb, std::initializer_list<std::size_t> used) {
     for (std::size_t i = 2; i < 10; ++i) {
         if (cdb[i] != 0 && std::find(used.begin(), used.end(), i) == used.end()) {
             return false;
@@ -23,6 +19,10 @@ bool OthersZero(Cdb cdb, std::initializer_list<std::size_t> used) {
     }
     return true;
 }
+
+namespace {
+
+using Cdb = std::span<const std::uint8_t, 10>;
 
 void PutLe32(std::span<std::uint8_t> out, std::uint32_t v) {
     for (std::size_t i = 0; i < 4; ++i) {

@@ -1,11 +1,11 @@
 #include "sim/bridge/wrapping.h"
 
 #include <algorithm>
-#include <random>
 
 #include "security/aes_reversed.h"
 #include "security/byte_scramble.h"
 #include "security/sha256.h"
+#include "sim/bridge/authentication.h"
 #include "sim/bridge/command_log.h"
 #include "transport/wrap_constant.h"
 
@@ -82,13 +82,10 @@ Block SessionKeyFor(Wrap wrap, const Block& answer) {
 // Hands out a new session key: 16 random bytes to the host, the derived key kept. An answer whose
 // key would read as "no session" (all zero, or a zero scrambling byte) is drawn again.
 Outcome HandOutSessionKey(BridgeState& state, std::span<std::uint8_t> hostData, bool renewal) {
-    static std::mt19937 random{std::random_device{}()};
     Block answer{};
     Block key{};
     do {
-        for (auto& b : answer) {
-            b = static_cast<std::uint8_t>(random());
-        }
+        FirmwareRandom(answer);
         key = SessionKeyFor(state.wrap, answer);
     } while (std::all_of(key.begin(), key.end(), [](std::uint8_t b) { return b == 0; }));
     std::copy(answer.begin(), answer.end(), hostData.begin());
@@ -284,10 +281,8 @@ void EndWrapSession(BridgeState& state) {
 }
 
 Shape EndSessionShape(const BridgeState&, std::span<const std::uint8_t, 10> cdb) {
-    for (std::size_t i = 2; i < cdb.size(); ++i) {
-        if (cdb[i] != (i == 8 ? 0x10 : 0)) {
-            return Shape::Refuse(kInvalidField, "end of session: byte 8 = 0x10, others zero");
-        }
+    if (cdb[8] != 0x10 || !OthersZero(cdb, {8})) {
+        return Shape::Refuse(kInvalidField, "end of session: byte 8 = 0x10, others zero");
     }
     return Shape::Of(DataDirection::kIn, kSessionAnswer);
 }
