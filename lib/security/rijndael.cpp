@@ -85,7 +85,6 @@ static_assert(kTables.invSbox[0x63] == 0x00 && kTables.invSbox[0x00] == 0x52);
 static_assert(kTables.te[0][0] == 0xc66363a5 && kTables.td[0][0] == 0x51f4a750);
 
 constexpr auto& kSbox = kTables.sbox;
-constexpr auto& kInvSbox = kTables.invSbox;
 constexpr auto& kTd0 = kTables.td[0];
 constexpr auto& kTd1 = kTables.td[1];
 constexpr auto& kTd2 = kTables.td[2];
@@ -129,7 +128,6 @@ bool ValidLength(int length) {
     return length == 16 || length == 24 || length == 32;
 }
 
-// Row shift offsets of rows 1..3 for a block of blockWords columns.
 using KeySchedule = std::uint32_t[CRijndael::kMaxRounds + 1][CRijndael::kMaxBlockWords];
 
 // Column i of a round takes row k from state column i + shift[k] when encrypting, i - shift[k]

@@ -8,11 +8,7 @@ checked=0
 for entry in keyport:LCK.EXE keyport:KEG.DLL keywiper:PRT.EXE keywiper:WEG.DLL; do
     app=${entry%%:*}
     file=$KVX_GUI_CD/$KVX_GUI_PREFIX${entry#*:}
-    if [[ ! -f $file ]]; then
-        [[ $app == keyport ]] && fail "$file is not staged"
-        log "skipped: $file is not staged"
-        continue
-    fi
+    [[ -f $file ]] || fail "$file is not staged"
     out=$("$WINE" "$KVX_GUI_CHECK" "$app" "Z:$file" 2>&1 | tr -d '\r') || fail "$out"
     log "$out"
     checked=$((checked + 1))

@@ -13,19 +13,10 @@
 #include "sim/kvxsim_cli.h"
 #include "sim/machine.h"
 #include "support/test_host.h"
+#include "tests/sim/sim_test_util.h"
 
 namespace kvx::test {
 namespace {
-
-int Kvxsim(const std::vector<std::string>& args, std::string* output = nullptr) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = sim::RunKvxsim(args, out, err);
-    if (output != nullptr) {
-        *output = out.str() + err.str();
-    }
-    return code;
-}
 
 std::vector<std::uint8_t> Bytes(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -46,11 +37,10 @@ TEST(KvxsimMedia, CreateWithSecureSizeCdImageAndStampThenExport) {
                 static_cast<std::streamsize>(content.size()));
     }
     std::string out;
-    ASSERT_EQ(
-        Kvxsim({"create", machine.string(), "--media", "hdd", "--size-mb", "128", "--aes-engine",
-                "yes", "--password", "Secret-1", "--secure-mb", "60", "--cd-iso", iso.string()},
-               &out),
-        0)
+    ASSERT_EQ(Cli({"create", machine.string(), "--media", "hdd", "--size-mb", "128", "--aes-engine",
+                   "yes", "--password", "Secret-1", "--secure-mb", "60", "--cd-iso", iso.string()},
+                  &out),
+              0)
         << out;
     const sim::DevicePaths paths(sim::DeviceDirectory(machine, 0));
     const auto state = sim::LoadDeviceState(paths);
@@ -69,7 +59,7 @@ TEST(KvxsimMedia, CreateWithSecureSizeCdImageAndStampThenExport) {
     EXPECT_EQ(record[3], 0x55);
 
     const auto cd = dir.path() / "cd.out";
-    ASSERT_EQ(Kvxsim({"export", machine.string(), "--cd", cd.string()}, &out), 0) << out;
+    ASSERT_EQ(Cli({"export", machine.string(), "--cd", cd.string()}, &out), 0) << out;
     auto expected = content;
     expected.resize(2 * 1048576, 0);
     EXPECT_TRUE(Bytes(cd) == expected);
@@ -77,13 +67,12 @@ TEST(KvxsimMedia, CreateWithSecureSizeCdImageAndStampThenExport) {
     // Not formatted yet: no partition entry, so the export runs over the whole secure area,
     // which starts where the host lays the partition's master boot record.
     const auto secure = dir.path() / "secure.out";
-    ASSERT_EQ(Kvxsim({"export", machine.string(), "--secure", secure.string()}, &out), 0) << out;
+    ASSERT_EQ(Cli({"export", machine.string(), "--secure", secure.string()}, &out), 0) << out;
     EXPECT_EQ(std::filesystem::file_size(secure), 60u * 2048 * 512);
 
-    EXPECT_EQ(Kvxsim({"export", machine.string()}, &out), 2);
+    EXPECT_EQ(Cli({"export", machine.string()}, &out), 2);
     EXPECT_EQ(
-        Kvxsim({"create", (dir.path() / "n").string(), "--size-mb", "64", "--secure-mb", "64"},
-               &out),
+        Cli({"create", (dir.path() / "n").string(), "--size-mb", "64", "--secure-mb", "64"}, &out),
         2);
 }
 
@@ -92,9 +81,9 @@ TEST(KvxsimMedia, FlashAndPlainDisksHaveNoStampRecord) {
     for (const char* media : {"flash", "hdd"}) {
         const auto machine = dir.path() / media;
         std::string out;
-        ASSERT_EQ(Kvxsim({"create", machine.string(), "--media", media, "--aes-engine",
-                          std::string(media) == "flash" ? "yes" : "no"},
-                         &out),
+        ASSERT_EQ(Cli({"create", machine.string(), "--media", media, "--aes-engine",
+                       std::string(media) == "flash" ? "yes" : "no"},
+                      &out),
                   0)
             << out;
         const sim::DevicePaths paths(sim::DeviceDirectory(machine, 0));

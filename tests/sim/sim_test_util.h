@@ -103,6 +103,13 @@ inline CliResult Cli(std::vector<std::string> args) {
     return {code, out.str(), err.str()};
 }
 
+// The exit code, with what kvxsim printed (out, then err) in `output`.
+inline int Cli(std::vector<std::string> args, std::string* output) {
+    CliResult r = Cli(std::move(args));
+    *output = r.out + r.err;
+    return r.code;
+}
+
 // The "key: value" lines of `kvxsim info`, the last of each key; fault lines (there may be
 // several) are left out.
 inline std::map<std::string, std::string> KeyValues(const std::string& text) {

@@ -124,7 +124,7 @@ class PtyProgram {
 
     std::optional<int> WaitExit(int timeoutMs = 15000) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!status_ && std::chrono::steady_clock::now() < end) {
+        while (pid_ > 0 && !status_ && std::chrono::steady_clock::now() < end) {
             int status = 0;
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

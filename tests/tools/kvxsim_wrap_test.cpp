@@ -14,16 +14,6 @@
 namespace kvx::test {
 namespace {
 
-int Cli(std::vector<std::string> args, std::string* out = nullptr) {
-    std::ostringstream o;
-    std::ostringstream e;
-    const int code = sim::RunKvxsim(args, o, e);
-    if (out != nullptr) {
-        *out = o.str() + e.str();
-    }
-    return code;
-}
-
 class KvxsimWrapTest : public ::testing::Test {
   protected:
     sim::BridgeState State(unsigned n = 0) const {
@@ -97,13 +87,13 @@ TEST_F(KvxsimWrapTest, BadWrapValuesAreUsageErrors) {
 }
 
 TEST_F(KvxsimWrapTest, ReplugEndsTheDevicesSession) {
-    ASSERT_EQ(Cli({"create", dir, "--wrap", "aes"}), 0);
+    ASSERT_EQ(Cli({"create", dir, "--wrap", "aes"}).code, 0);
     ASSERT_TRUE(sim::UpdateDeviceState(sim::DevicePaths(sim::DeviceDirectory(dir, 0)),
                                        [](sim::BridgeState& s) {
                                            s.session.key[0] = 0x42;
                                            s.session.counter = 3;
                                        }));
-    ASSERT_EQ(Cli({"replug", dir}), 0);
+    ASSERT_EQ(Cli({"replug", dir}).code, 0);
     EXPECT_FALSE(State().session.active());
     EXPECT_EQ(State().session.counter, 0);
 }

@@ -13,8 +13,6 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -24,15 +22,13 @@
 #include "apps/keyport/resource_ids.h"
 #include "apps/keyport/session.h"
 #include "apps/keyport/small_dialogs.h"
-#include "common/scripted_view.h"
-#include "host/host.h"
-#ifdef KVX_CHECK_KEYWIPER
 #include "apps/keywiper/keywiper_strings.h"
 #include "apps/keywiper/main_dialog.h"
 #include "apps/keywiper/reset_dialog.h"
 #include "apps/keywiper/resource_ids.h"
 #include "apps/keywiper/session.h"
-#endif
+#include "common/scripted_view.h"
+#include "host/host.h"
 
 namespace {
 
@@ -223,7 +219,6 @@ int main(int argc, char** argv) {
         }
         CheckIcon(module, kMainIcon);
         CheckIcon(module, kHintIcon);
-#ifdef KVX_CHECK_KEYWIPER
     } else if (app == "keywiper") {
         using namespace kvx::keywiper;
         kvx::keywiper::Session session(host, view, KeywiperStrings());
@@ -236,7 +231,6 @@ int main(int argc, char** argv) {
             CheckDialog(module, d->Spec());
         }
         CheckIcon(module, kMainIcon);
-#endif
     } else {
         std::fprintf(stderr, "unknown program %s\n", app.c_str());
         return 2;
