@@ -1,7 +1,7 @@
 // Benchmark of the media writers on the emulated device: a 2 TB hard disk formatted, then its CD
 // partition updated with a 700 MB image. Prints wall time, sectors moved, the time of dd and cmp
 // moving the same bytes on this machine, the ratio, and the peak memory of this process.
-//   kvx_media_bench [WORKDIR] [--image-mb N]
+//   kvx_media_bench [WORKDIR] [--image-mb N]   (works in WORKDIR/kvx-media-bench)
 #include <sys/resource.h>
 
 #include <chrono>
@@ -60,16 +60,18 @@ double Shell(const std::string& line) {
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
-    fs::path work = fs::temp_directory_path() / "kvx-media-bench";
+    fs::path parent = fs::temp_directory_path();
     std::uint64_t imageMb = 700;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--image-mb" && i + 1 < argc) {
             imageMb = std::strtoull(argv[++i], nullptr, 10);
         } else {
-            work = a;
+            parent = a;
         }
     }
+    // Its own folder inside the one given: only that is removed, before and after.
+    const fs::path work = parent / "kvx-media-bench";
     fs::remove_all(work);
     fs::create_directories(work / "prog");
     const fs::path machine = work / "machine";
