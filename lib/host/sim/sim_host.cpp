@@ -491,9 +491,7 @@ class SimHost final : public Host {
     void SetProgressPosition(std::uint32_t window, int percent) override {
         platform_.SetProgressPosition(window, percent);
     }
-    void PumpDialogMessages(std::uint32_t dialog) override {
-        platform_.PumpDialogMessages(dialog);
-    }
+    void PumpDialogMessages(std::uint32_t dialog) override { platform_.PumpDialogMessages(dialog); }
 
   private:
     OpenResult Opened(const Entry& entry) {
@@ -524,10 +522,15 @@ class SimHost final : public Host {
         return sim::UsbTree(machine_, States());
     }
 
+    // Device 0's state as it is now.
+    std::optional<BridgeState> FirstDevice() {
+        Refresh();
+        return devices_.empty() ? std::nullopt : State(0);
+    }
+
     // Device 0's CD drive letter (the letter shows only while it is on the bus).
     std::optional<char> CdLetter(bool plugged) {
-        Refresh();
-        const auto st = devices_.empty() ? std::nullopt : State(0);
+        const auto st = FirstDevice();
         if (!st || (plugged && !st->plugged)) {
             return std::nullopt;
         }
@@ -540,13 +543,13 @@ class SimHost final : public Host {
         if (path.size() < 3 || path[1] != u':' || (path[2] != u'\\' && path[2] != u'/')) {
             return std::nullopt;
         }
-        const auto letter = CdLetter(false);
-        const auto drive = static_cast<char16_t>(path[0] >= u'a' && path[0] <= u'z' ? path[0] - 32
-                                                                                   : path[0]);
-        if (!letter || drive != static_cast<char16_t>(*letter)) {
+        const auto st = FirstDevice();
+        const auto drive =
+            static_cast<char16_t>(path[0] >= u'a' && path[0] <= u'z' ? path[0] - 32 : path[0]);
+        if (!st || drive != static_cast<char16_t>(st->cdLetter)) {
             return std::nullopt;
         }
-        if (!CdLetter(true)) {
+        if (!st->plugged) {
             return std::u16string();
         }
         std::filesystem::path native = dir_ / "cd";
