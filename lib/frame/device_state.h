@@ -31,6 +31,8 @@ struct DeviceState {
     // The drive's 20-byte unique identifier (ATA serial field), all zero until a hard disk was
     // identified; the key of the password data block and the identifier login's secret.
     std::uint8_t uniqueId[20] = {};
+    // Bytes the last data-in command delivered to its caller (the rest of the buffer is zero).
+    std::uint32_t lastDataIn = 0;
 
     // The platform seam every library routine goes through.
     Host& host() const { return ActiveHost(); }

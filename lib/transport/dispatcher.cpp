@@ -125,10 +125,12 @@ bool ExecutePassThrough(DeviceState& state, const CommandTarget& target, const s
         outcome = host.ScsiPassThrough(target.drive, command);
     }
     const bool ok = outcome.sent && !DeviceReportedFailure(outcome);
+    state.lastDataIn = 0;
     if (*dir == DataDirection::kIn && callerLength != 0) {
         const std::size_t filled = std::min<std::size_t>(outcome.transferred, callerLength);
         std::memcpy(data, transfer.data(), filled);
         std::memset(data + filled, 0, callerLength - filled);
+        state.lastDataIn = static_cast<std::uint32_t>(filled);
     }
     return ok;
 }
@@ -202,6 +204,8 @@ bool SendViaHubPort(DeviceState& state, const std::uint8_t* cdb16, std::uint8_t*
         result = HubExchange(host, hub.handle, sequence, data, dataLength, dataIn);
     }
     host.Close(hub.handle);
+    // The side channel moves data in whole pieces or fails.
+    state.lastDataIn = result.value_or(false) && dataIn ? dataLength : 0;
     return result.value_or(false);
 }
 

@@ -26,8 +26,10 @@ bool ReadWriteSectors(DeviceState& state, std::uint32_t lba, std::uint16_t count
         static_cast<std::uint8_t>((hidden ? kSectorHidden : 0) | (read ? kSectorRead : 0));
     cdb.bytes[7] = static_cast<std::uint8_t>(count >> 8);
     cdb.bytes[8] = static_cast<std::uint8_t>(count);
-    return SendVendor(state, cdb, buffer, std::uint32_t{count} * kSectorSize,
-                      read ? kDirIn : kDirOut);
+    const std::uint32_t length = std::uint32_t{count} * kSectorSize;
+    // A read that delivers less than its sectors fails: a zero-filled tail is no sector's content.
+    return SendVendor(state, cdb, buffer, length, read ? kDirIn : kDirOut) &&
+           (!read || state.lastDataIn == length);
 }
 
 bool EndSession(DeviceState& state) {

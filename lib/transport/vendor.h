@@ -44,7 +44,8 @@ bool SendVendor(DeviceState& state, const VendorCdb& cdb, std::uint8_t* data,
                 std::uint32_t dataLength, std::uint8_t direction);
 
 // Reads or writes `count` sectors at `lba` of the medium (or of the hidden area when `hidden`);
-// buffer holds count * 512 bytes. A count of 0 sends nothing and fails.
+// buffer holds count * 512 bytes. A count of 0 sends nothing and fails; so does a read whose
+// device delivered fewer bytes.
 bool ReadWriteSectors(DeviceState& state, std::uint32_t lba, std::uint16_t count, bool hidden,
                       bool read, std::uint8_t* buffer);
 

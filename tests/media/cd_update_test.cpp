@@ -8,6 +8,7 @@
 #include <string>
 #include <type_traits>
 
+#include "host/forwarding_host.h"
 #include "host/text.h"
 #include "sim/bridge/aes_engine.h"
 #include "sim/bridge/block_region.h"
@@ -200,10 +201,49 @@ TEST_F(CdUpdate, ChecksComeBeforeAnyWrite) {
     }
 }
 
+// Every 64 KB read that comes after the first 64 KB write returns with its last byte changed:
+// the device accepts the new image, but reading it back shows other content.
+class ChangedReadBackHost : public ForwardingHost {
+  public:
+    using ForwardingHost::ForwardingHost;
+    ScsiOutcome ScsiPassThrough(HostHandle drive, const ScsiCommand& command) override {
+        ScsiOutcome outcome = ForwardingHost::ScsiPassThrough(drive, command);
+        if (command.data.size() == 65536) {
+            if (command.direction == DataDirection::kOut) {
+                written_ = true;
+            } else if (written_ && command.direction == DataDirection::kIn) {
+                command.data.back() ^= 0x5A;
+            }
+        }
+        return outcome;
+    }
+
+  private:
+    bool written_ = false;
+};
+
 TEST_F(CdUpdate, ReadBackDifferenceFailsWith36AndLeavesTheUpdateMark) {
     CdDevice dev;
     DeviceFixture& fx = dev.fx;
     const auto newIso = MakeIso(dir.path(), "new", 1'500'000, 3, false);
+    ChangedReadBackHost changing(fx.host());
+    const ScopedHostOverride scope(changing);
+    QdaRequest r = fx.Request();
+    auto images = Images(dir.path() / "backup.iso", newIso, false);
+    EXPECT_EQ(QDAUpdateCDPart(&r, &images), 0);
+    EXPECT_EQ(r.errorCode, 36);
+    const auto region = fx.Region();
+    EXPECT_EQ(region.Block()[9], 0xFD);
+    EXPECT_EQ(sim::BlockBe32(region.Block(), 10), 512u);  // the old size stays
+}
+
+// A device that answers a sector read with less data than asked, and reports success: the
+// update stops while saving the old content, before anything is written to the device.
+TEST_F(CdUpdate, ShortSectorReadFailsBeforeAnyWrite) {
+    CdDevice dev;
+    DeviceFixture& fx = dev.fx;
+    const auto newIso = MakeIso(dir.path(), "new", 1'500'000, 3, false);
+    const std::uint8_t markBefore = fx.Region().Block()[9];
     // Every 64 KB read from now on loses its last sector.
     fx.Update([](sim::BridgeState& s) {
         sim::Fault f;
@@ -213,14 +253,16 @@ TEST_F(CdUpdate, ReadBackDifferenceFailsWith36AndLeavesTheUpdateMark) {
         f.value = 65536 - 512;
         s.faults.push_back(f);
     });
+    const std::size_t from = fx.LogSize();
     QdaRequest r = fx.Request();
     auto images = Images(dir.path() / "backup.iso", newIso, false);
     EXPECT_EQ(QDAUpdateCDPart(&r, &images), 0);
-    EXPECT_EQ(r.errorCode, 36);
+    EXPECT_EQ(r.errorCode, 42);
     fx.Update([](sim::BridgeState& s) { s.faults.clear(); });
+    EXPECT_TRUE(SectorWrites(fx, from).empty());
     const auto region = fx.Region();
-    EXPECT_EQ(region.Block()[9], 0xFD);
-    EXPECT_EQ(sim::BlockBe32(region.Block(), 10), 512u);  // the old size stays
+    EXPECT_EQ(region.Block()[9], markBefore);
+    EXPECT_EQ(sim::BlockBe32(region.Block(), 10), 512u);
 }
 
 TEST_F(CdUpdate, InterruptedUpdateLeavesTheMarkAndARestorableBackup) {
