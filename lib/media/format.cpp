@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "discovery/identify.h"
@@ -144,11 +145,8 @@ bool Format(ExportFrame& frame, MediumInfo& medium) {
         frame.Fail(kErrBlockNotRead);
         return false;
     }
-    std::vector<std::uint8_t> dataBlock(region.Block().begin(), region.Block().end());
-    struct Wiper {
-        std::vector<std::uint8_t>& bytes;
-        ~Wiper() { SecureWipe(bytes.data(), bytes.size()); }
-    } wiper{dataBlock};
+    // Read only from here on; the region wipes itself when it goes.
+    const std::span<const std::uint8_t> dataBlock = std::as_const(region).Block();
     if (!medium.IsHardDisk() && medium.aesEngine) {
         std::fill(std::begin(state.uniqueId), std::end(state.uniqueId), std::uint8_t{0});
         std::copy_n(dataBlock.begin() + block::kFlashId, block::kFlashIdLength, state.uniqueId);
