@@ -157,11 +157,6 @@ void BasicWindow::StopTimer(unsigned id) {
     std::erase_if(timers_, [id](const TimerState& t) { return t.id == id; });
 }
 
-bool BasicWindow::TimerRunning(unsigned id) const {
-    return std::any_of(timers_.begin(), timers_.end(),
-                       [id](const TimerState& t) { return t.id == id; });
-}
-
 void BasicWindow::Close(int result) {
     if (!closed_) {
         closed_ = true;

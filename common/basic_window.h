@@ -99,8 +99,6 @@ class BasicWindow : public Window {
     // Timers: the earliest due time, and firing the timers due at `now` (each at most once).
     std::optional<std::uint64_t> NextDue() const;
     void FireDueTimers(std::uint64_t now);
-    const std::vector<TimerState>& timers() const { return timers_; }
-    bool TimerRunning(unsigned id) const;
 
   protected:
     // The view's clock in milliseconds.

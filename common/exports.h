@@ -29,9 +29,8 @@ class SymbolSource {
 // destruction.
 class LoadedModule : public SymbolSource {
   public:
-    // Null when the file cannot be loaded; `error` then says why.
-    static std::unique_ptr<LoadedModule> Open(const std::string& nativePath,
-                                              std::string* error = nullptr);
+    // Null when the file cannot be loaded.
+    static std::unique_ptr<LoadedModule> Open(const std::string& nativePath);
 };
 
 class Exports {

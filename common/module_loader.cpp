@@ -1,24 +1,17 @@
 #include "common/module_loader.h"
 
 #include "common/program_names.h"
+#include "frame/naming.h"
 
 namespace kvx::ui {
-namespace {
-
-std::u16string_view FileNameOf(std::u16string_view path) {
-    const std::size_t slash = path.find_last_of(u"\\/");
-    return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
-}
-
-}  // namespace
 
 std::string NativeModuleLoader::NativePath(std::u16string_view path) const {
-    return NativeCompanionPath(program_, FileNameOf(path));
+    return NativeCompanionPath(program_, FileNamePart(path));
 }
 
 SymbolSource* NativeModuleLoader::LoadDeviceLibrary(std::u16string_view path) {
     if (!library_) {
-        library_ = LoadedModule::Open(NativePath(path), &error_);
+        library_ = LoadedModule::Open(NativePath(path));
     }
     return library_.get();
 }

@@ -33,12 +33,10 @@ class NativeModuleLoader final : public ModuleLoader {
 
     // The native file a companion name maps to.
     std::string NativePath(std::u16string_view path) const;
-    const std::string& lastError() const { return error_; }
 
   private:
     std::u16string program_;
     std::unique_ptr<LoadedModule> library_;
-    std::string error_;
 };
 
 }  // namespace kvx::ui

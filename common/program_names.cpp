@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "frame/naming.h"
+#include "frame/os_type.h"
 #include "host/text.h"
 
 namespace kvx::ui {
@@ -10,24 +12,17 @@ namespace kvx::ui {
 ProgramNames ProgramNames::From(std::u16string_view programPath) {
     ProgramNames n;
     n.path = UpperAscii(programPath);
-    const std::size_t slash = n.path.find_last_of(u"\\/");
-    n.directory = slash == std::u16string::npos ? std::u16string() : n.path.substr(0, slash + 1);
-    n.fileName = slash == std::u16string::npos ? n.path : n.path.substr(slash + 1);
+    n.directory = DirectoryPart(n.path);
+    n.fileName = FileNamePart(n.path);
     const std::size_t dot = n.fileName.find_last_of(u'.');
     n.baseName = dot == std::u16string::npos ? n.fileName : n.fileName.substr(0, dot);
-    constexpr std::size_t kSuffix = 7;  // "LCK.EXE"
-    n.prefix = n.fileName.size() < kSuffix ? n.fileName
-                                           : n.fileName.substr(0, n.fileName.size() - kSuffix);
+    n.prefix = NamingPrefix(n.path);
     n.driveLetter = n.path.empty() ? u'\0' : n.path.front();
     return n;
 }
 
 std::u16string ProgramNames::Companion(std::u16string_view suffix) const {
     return directory + prefix + std::u16string(suffix);
-}
-
-std::u16string ProgramNames::Win9xDriver() const {
-    return u"\\\\.\\" + prefix + u"KVX.VXD";
 }
 
 std::u16string ProgramNames::OwnMarker() const {
@@ -67,25 +62,13 @@ bool FileReadable(Host& host, std::u16string_view path) {
 }
 
 std::uint8_t HostSystemCode(const OsVersion& version) {
-    if (!version.ok) {
-        return 0;
+    // The library's classification, with NT 5 and later told apart: 2000 = 6, XP and 2003 = 7,
+    // 6.0 and later = 10.
+    const std::uint8_t os = ClassifyOsType(version);
+    if (os != kOsNt5OrLater) {
+        return os;
     }
-    if (version.platformId == kPlatform9x) {
-        const std::uint32_t build = version.build & 0xFFFF;
-        return build <= 1110 ? 1 : build <= 1997 ? 2 : build <= 2222 ? 3 : 4;
-    }
-    if (version.platformId == kPlatformNt) {
-        if (version.major == 4) {
-            return 5;
-        }
-        if (version.major == 5) {
-            return version.minor == 0 ? 6 : 7;
-        }
-        if (version.major >= 6) {
-            return 10;
-        }
-    }
-    return 0;
+    return version.major >= 6 ? 10 : version.minor == 0 ? 6 : 7;
 }
 
 bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {

@@ -24,8 +24,6 @@ struct ProgramNames {
 
     // directory + prefix + suffix: "KVX.INI", "KVX.DLL", "KEG.DLL", "WEG.DLL".
     std::u16string Companion(std::u16string_view suffix) const;
-    // "\\.\" + prefix + "KVX.VXD", the Windows 9x driver.
-    std::u16string Win9xDriver() const;
     // Drive letter + program file name without extension.
     std::u16string OwnMarker() const;
     // Drive letter + prefix + program ("SET", "PRT", "LCK").
@@ -48,7 +46,6 @@ bool FileReadable(Host& host, std::u16string_view path);
 // XP and 2003 = 7, 6.0 and later = 10.
 std::uint8_t HostSystemCode(const OsVersion& version);
 inline constexpr std::uint32_t kPlatformNt = 2;
-inline constexpr std::uint32_t kPlatform9x = 1;
 
 // Case-insensitive comparison of ASCII letters ('a'-'z' against 'A'-'Z').
 bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b);

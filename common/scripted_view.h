@@ -96,7 +96,6 @@ class ScriptedView final : public View {
     const std::vector<std::u16string>& shellOpened() const { return shell_; }
     // Ids of the message boxes shown so far (0 for composed texts).
     std::vector<StringId> MessageIds() const;
-    std::size_t openWindows() const { return open_.size(); }
 
     // --- View ----------------------------------------------------------------------------
     int RunModal(Dialog& dialog) override;

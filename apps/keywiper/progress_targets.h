@@ -29,11 +29,6 @@ class ProgressTargets {
     // Takes them out again.
     static void Clear(QdaRequest& request);
 
-    std::uint32_t dialog() const { return dialog_.handle; }
-    std::uint32_t bar() const { return bar_.handle; }
-    std::uint32_t percent() const { return percent_.handle; }
-    std::uint32_t status() const { return status_.handle; }
-
   private:
     struct Target {
         std::uint32_t handle = 0;

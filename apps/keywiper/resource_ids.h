@@ -1,9 +1,6 @@
 // Keywiper's dialog templates, controls and icon, by the ids the resources use.
 #pragma once
 
-#include <cstddef>
-
-#include "common/program_dialogs.h"
 #include "common/view.h"
 
 namespace kvx::keywiper {
@@ -43,12 +40,6 @@ inline constexpr ui::ControlId kAboutOk = 1;
 
 // The version the About box shows.
 inline constexpr char16_t kKeywiperVersion[] = u"1.20.05";
-
-// Text limits of the reset dialog's fields.
-using ui::kHintChars;
-using ui::kHintUnits;
-using ui::kPasswordChars;
-using ui::kPasswordUnits;
 
 // Warnings to confirm before anything goes to the device.
 inline constexpr int kWarnings = 3;

@@ -24,18 +24,13 @@ class PosixModule final : public LoadedModule {
 
 }  // namespace
 
-std::unique_ptr<LoadedModule> LoadedModule::Open(const std::string& nativePath,
-                                                 std::string* error) {
+std::unique_ptr<LoadedModule> LoadedModule::Open(const std::string& nativePath) {
     // A path without a slash would make dlopen search the library path; the file beside the
     // program is meant.
     const std::string path =
         nativePath.find('/') == std::string::npos ? "./" + nativePath : nativePath;
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-        if (error != nullptr) {
-            const char* text = dlerror();
-            *error = text != nullptr ? text : "cannot load " + nativePath;
-        }
         return nullptr;
     }
     return std::make_unique<PosixModule>(handle);

@@ -24,14 +24,10 @@ class Win32Module final : public LoadedModule {
 
 }  // namespace
 
-std::unique_ptr<LoadedModule> LoadedModule::Open(const std::string& nativePath,
-                                                 std::string* error) {
+std::unique_ptr<LoadedModule> LoadedModule::Open(const std::string& nativePath) {
     const std::u16string wide = FromUtf8(nativePath);
     HMODULE module = LoadLibraryW(reinterpret_cast<const wchar_t*>(wide.c_str()));
     if (module == nullptr) {
-        if (error != nullptr) {
-            *error = "LoadLibraryW failed with error " + std::to_string(GetLastError());
-        }
         return nullptr;
     }
     return std::make_unique<Win32Module>(module);

@@ -105,7 +105,6 @@ TEST_F(SimCdDrive, LibraryFindsTheDeviceFromTheCdDrive) {
     // Renamed without the configuration file's companion: the library finds none.
     platform.moduleFileName = (machine.dir() / "cd" / "OTHERLCK.EXE").u16string();
     QdaRequest again{};
-    request.driveLetter = 'E';
     again.driveLetter = 'E';
     EXPECT_EQ(QDAGetPasswordStatus(&again), 0);
     EXPECT_EQ(again.errorCode, 5);

@@ -339,7 +339,6 @@ TEST_F(KeyportTest, AboutBoxFromTheSystemMenu) {
 
 // The password is in the record only while the library looks at it.
 TEST_F(KeyportTest, PasswordLeavesTheRecordAfterEachCall) {
-    std::vector<std::u16string> duringCall;
     view.OnOpen(kLoginTemplate, [&](ScriptedWindow& w) {
         LoginWith(w, u"wrong99");
         const QdaRequest& r = app.session().request;

@@ -104,7 +104,6 @@ TEST_F(KeyportTest, CompanionNamesFollowThePrefix) {
     EXPECT_EQ(n.Companion(u"KVX.INI"), u"E:\\" + p + u"KVX.INI");
     EXPECT_EQ(n.OwnMarker(), u"E" + p + u"LCK");
     EXPECT_EQ(n.SiblingMarker(u"PRT"), u"E" + p + u"PRT");
-    EXPECT_EQ(n.Win9xDriver(), u"\\\\.\\" + p + u"KVX.VXD");
     EXPECT_EQ(loader.resourcePaths, std::vector<std::u16string>{});  // no KEG.DLL beside it
 
     // A resource library that is present is asked for.
