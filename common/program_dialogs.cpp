@@ -3,23 +3,22 @@
 namespace kvx::ui {
 namespace {
 
-constexpr std::size_t kShortestPassword = 4;
 constexpr std::size_t kShortestHint = 5;
 
 }  // namespace
+
+void SessionDialog::OnDeviceRemoved(Window& window) {
+    if (session_.ClosesOnRemoval()) {
+        window.Close(kResultOk);
+    }
+}
 
 void OkDialog::OnCommand(Window& window, ControlId id) {
     if (id == ok_) {
         window.Close(kResultOk);
         return;
     }
-    Dialog::OnCommand(window, id);
-}
-
-void OkDialog::OnDeviceRemoved(Window& window) {
-    if (session_.ClosesOnRemoval()) {
-        window.Close(kResultOk);
-    }
+    SessionDialog::OnCommand(window, id);
 }
 
 AboutBox::AboutBox(const ProgramSession& session, const AboutSpec& about)

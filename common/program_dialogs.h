@@ -1,31 +1,44 @@
-// Dialog plumbing both applications share: a dialog that closes with OK from its button or when
-// the device is removed, the About box, and the fields of a new password with their checks.
+// Dialog plumbing both applications share: a dialog that closes when the device is removed, one
+// that also closes with OK from its button, the About box, and the fields of a new password with
+// their checks.
 #pragma once
 
 #include <cstddef>
 #include <initializer_list>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include "common/program_session.h"
 #include "common/secret_text.h"
 #include "common/view.h"
+#include "frame/qda.h"
 
 namespace kvx::ui {
 
-// A dialog that closes with OK from its OK button, and when the session says the removal of the
-// device closes the dialogs.
-class OkDialog : public Dialog {
+// A dialog of the session: closes with OK when the session says the removal of the device
+// closes the dialogs.
+class SessionDialog : public Dialog {
   public:
-    void OnCommand(Window& window, ControlId id) override;
     void OnDeviceRemoved(Window& window) override;
 
   protected:
-    OkDialog(const ProgramSession& session, ControlId ok) : session_(session), ok_(ok) {}
+    explicit SessionDialog(const ProgramSession& session) : session_(session) {}
     const ProgramSession& session() const { return session_; }
 
   private:
     const ProgramSession& session_;
+};
+
+// A session dialog that also closes with OK from its OK button.
+class OkDialog : public SessionDialog {
+  public:
+    void OnCommand(Window& window, ControlId id) override;
+
+  protected:
+    OkDialog(const ProgramSession& session, ControlId ok) : SessionDialog(session), ok_(ok) {}
+
+  private:
     ControlId ok_;
 };
 
@@ -71,12 +84,13 @@ struct NewPasswordFields {
     StringId hintTooShort = 0;  // a hint of fewer than five characters
 };
 
-// The most characters the user may type, and the buffers with their terminators (as the record's
-// fields).
+// The most characters the user may type, the fewest a password needs, and the buffers with their
+// terminators (the record's fields).
 inline constexpr std::size_t kPasswordChars = 10;
 inline constexpr std::size_t kHintChars = 75;
-inline constexpr std::size_t kPasswordUnits = 11;
-inline constexpr std::size_t kHintUnits = 151;
+inline constexpr std::size_t kShortestPassword = 4;
+inline constexpr std::size_t kPasswordUnits = std::extent_v<decltype(QdaRequest::password)>;
+inline constexpr std::size_t kHintUnits = std::extent_v<decltype(QdaRequest::hint)>;
 
 // The labels and fields in tab order, between the controls before and after them.
 DialogSpec NewPasswordDialog(int templateId, std::initializer_list<ControlSpec> before,

@@ -5,6 +5,7 @@
 #include "apps/keyport/resource_ids.h"
 #include "common/program_dialogs.h"
 #include "common/secret_text.h"
+#include "security/authenticate.h"
 
 namespace kvx::keyport {
 namespace {
@@ -12,7 +13,6 @@ namespace {
 using ui::ControlKind;
 using ui::Icon;
 
-constexpr std::uint8_t kPasswordRefused = 25;
 constexpr std::uint8_t kWritePasswordAndHint = 3;
 
 constexpr ui::NewPasswordFields kNewFields{{kNewLabel, kNewEdit, kStrNewLabel},
@@ -59,12 +59,6 @@ void CChangePassword::OnCommand(ui::Window& window, ui::ControlId id) {
     }
 }
 
-void CChangePassword::OnDeviceRemoved(ui::Window& window) {
-    if (s_.ClosesOnRemoval()) {
-        window.Close(ui::kResultOk);
-    }
-}
-
 void CChangePassword::Refuse(ui::Window& window, const ui::Message& message, ui::ControlId field) {
     window.ShowMessage(message);
     window.Focus(field);
@@ -83,7 +77,7 @@ void CChangePassword::Apply(ui::Window& window) {
         Refuse(window, s_.Text(id, icon), field);
     };
 
-    if (protectedDevice && current.size() < 4) {
+    if (protectedDevice && current.size() < ui::kShortestPassword) {
         return refuse(kStrPasswordTooShort, Icon::kInformation, kCurrentEdit);
     }
     if (const auto refusal = e.Check(kNewFields)) {
@@ -104,7 +98,7 @@ void CChangePassword::Apply(ui::Window& window) {
         }
         if (*proved == 0) {
             e.Wipe();
-            if (r.errorCode != kPasswordRefused && r.errorCode != 0 &&
+            if (r.errorCode != kErrPasswordRefused &&
                 ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
                 window.Focus(kCurrentEdit);
                 return;
@@ -121,7 +115,7 @@ void CChangePassword::Apply(ui::Window& window) {
     e.Wipe();
     if (!written || *written == 0) {
         // A library without the export has not written anything either.
-        if (written && r.errorCode != 0) {
+        if (written) {
             ShowLibraryError(s_, window, r.errorCode, r.mediaType);
         }
         return refuse(kStrWritePasswordFailed, Icon::kError, kCurrentEdit);

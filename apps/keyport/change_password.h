@@ -3,17 +3,17 @@
 #pragma once
 
 #include "apps/keyport/session.h"
+#include "common/program_dialogs.h"
 #include "common/view.h"
 
 namespace kvx::keyport {
 
-class CChangePassword final : public ui::Dialog {
+class CChangePassword final : public ui::SessionDialog {
   public:
-    explicit CChangePassword(Session& session) : s_(session) {}
+    explicit CChangePassword(Session& session) : SessionDialog(session), s_(session) {}
     const ui::DialogSpec& Spec() const override;
     void OnInit(ui::Window& window) override;
     void OnCommand(ui::Window& window, ui::ControlId id) override;
-    void OnDeviceRemoved(ui::Window& window) override;
 
   private:
     // The OK button: checks the fields in order, proves the current password, writes the new

@@ -95,9 +95,7 @@ void CKEYPORTApp::SwitchOsg(bool enable) {
         return;
     }
     if (*read == 0) {
-        if (r.errorCode != 0) {
-            ShowLibraryError(s, view_, r.errorCode, r.mediaType);
-        }
+        ShowLibraryError(s, view_, r.errorCode, r.mediaType);
         return;
     }
     sector[4] = 'O';
@@ -107,7 +105,7 @@ void CKEYPORTApp::SwitchOsg(bool enable) {
     r.writeFlag = 1;
     const auto written = s.lib().HiddenPartRdWr(r, sector.data());
     if (!written || *written == 0) {
-        if (written && r.errorCode != 0) {
+        if (written) {
             ShowLibraryError(s, view_, r.errorCode, r.mediaType);
         }
         view_.ShowMessage(
@@ -126,7 +124,7 @@ bool CKEYPORTApp::ReadPasswordStatus() {
         return true;
     }
     if (*status == 0) {
-        if (r.errorCode == 0 || !ShowLibraryError(session_, view_, r.errorCode, r.mediaType)) {
+        if (!ShowLibraryError(session_, view_, r.errorCode, r.mediaType)) {
             view_.ShowMessage(session_.Text(kStrNoPasswordStatus, Icon::kError));
         }
         return false;

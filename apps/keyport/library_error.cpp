@@ -4,11 +4,10 @@
 #include <iterator>
 
 #include "apps/keyport/keyport_strings.h"
+#include "security/hdd_info.h"
 
 namespace kvx::keyport {
 namespace {
-
-constexpr std::uint8_t kFlashMedia = 2;  // bit value of the media type field
 
 constexpr LibraryErrorEntry kTable[] = {
     {1, kStrNoDriver},
@@ -76,7 +75,7 @@ std::optional<ui::Message> LibraryErrorMessage(const Session& session, std::uint
     if (entry == std::end(kTable)) {
         return std::nullopt;
     }
-    const bool flash = (mediaType & kFlashMedia) != 0;
+    const bool flash = (mediaType & kMediaFlash) != 0;
     const std::u16string base = session.String(entry->id);
     std::u16string text;
     switch (code) {

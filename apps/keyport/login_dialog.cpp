@@ -9,6 +9,8 @@
 #include "apps/keyport/small_dialogs.h"
 #include "common/secret_text.h"
 #include "host/text.h"
+#include "security/authenticate.h"
+#include "security/hdd_info.h"
 
 namespace kvx::keyport {
 namespace {
@@ -16,9 +18,6 @@ namespace {
 using ui::ControlKind;
 using ui::Icon;
 
-constexpr std::uint8_t kPasswordRefused = 25;
-constexpr std::uint8_t kIdentifierRefused = 46;
-constexpr std::uint8_t kFlashMedia = 2;
 constexpr std::size_t kChipTextUnits = 260;  // the 520-byte buffer of QDAGetChipNum
 
 }  // namespace
@@ -47,9 +46,7 @@ void CKEYPORTDlg::OnInit(ui::Window& window) {
     if (const std::u16string about = s_.String(kStrAboutEntry); !about.empty()) {
         window.AddAboutEntry(about);
     }
-    if (!window.CreateTooltips()) {
-        window.ShowMessage(s_.Text(kStrNoTooltip));
-    }
+    s_.CreateTooltips(window, kStrNoTooltip);
     // Without tooltips the dialog still starts in its proper state: an empty password cannot
     // be sent and the hint is offered only after refusals.
     window.SetTitle(s_.String(kStrCaption));
@@ -76,7 +73,7 @@ void CKEYPORTDlg::OnTextChanged(ui::Window& window, ui::ControlId id) {
     }
     ui::SecretText<kPasswordUnits> password;
     const std::size_t length = password.Read(window, kPasswordEdit);
-    if (length >= 4 && length <= kPasswordChars) {
+    if (length >= ui::kShortestPassword && length <= kPasswordChars) {
         window.Enable(kLoginButton, true);
         window.SetDefaultButton(kLoginButton);
     } else {
@@ -113,12 +110,6 @@ void CKEYPORTDlg::OnCommand(ui::Window& window, ui::ControlId id) {
     }
 }
 
-void CKEYPORTDlg::OnDeviceRemoved(ui::Window& window) {
-    if (s_.DeviceGone()) {
-        window.Close(ui::kResultOk);
-    }
-}
-
 void CKEYPORTDlg::OnAbout(ui::Window& window) {
     CAboutDlg about(s_);
     window.RunModal(about);
@@ -127,7 +118,7 @@ void CKEYPORTDlg::OnAbout(ui::Window& window) {
 void CKEYPORTDlg::Login(ui::Window& window) {
     QdaRequest& r = s_.request;
     if (const auto found = s_.lib().CheckCD(r); found && *found == 0) {
-        if (r.errorCode == 0 || !ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
+        if (!ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
             window.ShowMessage(s_.Text(kStrDeviceNotFound, Icon::kError));
         }
         window.Close(ui::kResultOk);
@@ -178,7 +169,7 @@ void CKEYPORTDlg::Succeeded(ui::Window& window) {
     // The password has done its work: it does not stay in the field behind the next dialogs.
     window.SetText(kPasswordEdit, u"");
     const bool chip = ChipPath();
-    if (!chip && (r.mediaType & kFlashMedia) == 0 && !s_.nonAdmin) {
+    if (!chip && (r.mediaType & kMediaFlash) == 0 && !s_.nonAdmin) {
         const RefreshResult refreshed = s_.refresh();
         if (!refreshed.ok) {
             if (refreshed.configMissing) {
@@ -190,26 +181,24 @@ void CKEYPORTDlg::Succeeded(ui::Window& window) {
         }
     }
     CPrcSucc success(s_);
-    const int shown = window.RunModal(success);
+    window.RunModal(success);
     if (chip) {
         if (const auto launched = s_.lib().LaunchSec(r); launched && *launched == 0) {
-            if (r.errorCode != 0) {
-                ShowLibraryError(s_, window, r.errorCode, r.mediaType);
-            }
+            ShowLibraryError(s_, window, r.errorCode, r.mediaType);
             window.ShowMessage(s_.Text(kStrLaunchFailed, Icon::kError));
         }
     }
-    window.Close(shown == kResultPassOn ? kResultPassOn : ui::kResultOk);
+    window.Close(ui::kResultOk);
 }
 
 void CKEYPORTDlg::Refused(ui::Window& window) {
     QdaRequest& r = s_.request;
-    if (r.errorCode == kIdentifierRefused) {
+    if (r.errorCode == kErrIdentifierRefused) {
         ShowLibraryError(s_, window, r.errorCode, r.mediaType);
         window.Close(ui::kResultOk);
         return;
     }
-    if (r.errorCode != kPasswordRefused) {
+    if (r.errorCode != kErrPasswordRefused) {
         // Not a refused password: say what failed and let the user try again.
         if (!ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
             window.ShowMessage(s_.Text(kStrAuthFailed));

@@ -4,18 +4,18 @@
 #pragma once
 
 #include "apps/keyport/session.h"
+#include "common/program_dialogs.h"
 #include "common/view.h"
 
 namespace kvx::keyport {
 
-class CKEYPORTDlg final : public ui::Dialog {
+class CKEYPORTDlg final : public ui::SessionDialog {
   public:
-    explicit CKEYPORTDlg(Session& session) : s_(session) {}
+    explicit CKEYPORTDlg(Session& session) : SessionDialog(session), s_(session) {}
     const ui::DialogSpec& Spec() const override;
     void OnInit(ui::Window& window) override;
     void OnCommand(ui::Window& window, ui::ControlId id) override;
     void OnTextChanged(ui::Window& window, ui::ControlId id) override;
-    void OnDeviceRemoved(ui::Window& window) override;
     void OnAbout(ui::Window& window) override;
 
   private:

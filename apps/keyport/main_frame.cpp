@@ -16,7 +16,7 @@ void CMainFrame::OnInit(ui::Window& window) {
     window.SetTitle(kWindowName);
     QdaRequest& r = s_.request;
     if (const auto status = s_.lib().GetPasswordStatus(r); status && *status == 0) {
-        if (r.errorCode == 0 || !ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
+        if (!ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
             window.ShowMessage(s_.Text(kStrNoPasswordStatus, ui::Icon::kError));
         }
         window.StartTimer(kCloseTimer, 500);

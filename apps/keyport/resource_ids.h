@@ -68,7 +68,4 @@ using ui::kHintUnits;
 using ui::kPasswordChars;
 using ui::kPasswordUnits;
 
-// A result the success dialog may end with that the login dialog passes on.
-inline constexpr int kResultPassOn = 4;
-
 }  // namespace kvx::keyport

@@ -56,12 +56,6 @@ void CKEYWIPERDlg::OnCloseRequest(ui::Window& window) {
     OnCommand(window, kMainCancel);
 }
 
-void CKEYWIPERDlg::OnDeviceRemoved(ui::Window& window) {
-    if (s_.ClosesOnRemoval()) {
-        window.Close(ui::kResultOk);
-    }
-}
-
 void CKEYWIPERDlg::OnAbout(ui::Window& window) {
     CAboutDlg about(s_);
     window.RunModal(about);

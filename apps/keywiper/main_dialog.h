@@ -8,14 +8,13 @@
 
 namespace kvx::keywiper {
 
-class CKEYWIPERDlg final : public ui::Dialog {
+class CKEYWIPERDlg final : public ui::SessionDialog {
   public:
-    explicit CKEYWIPERDlg(Session& session) : s_(session) {}
+    explicit CKEYWIPERDlg(Session& session) : SessionDialog(session), s_(session) {}
     const ui::DialogSpec& Spec() const override;
     void OnInit(ui::Window& window) override;
     void OnCommand(ui::Window& window, ui::ControlId id) override;
     void OnCloseRequest(ui::Window& window) override;
-    void OnDeviceRemoved(ui::Window& window) override;
     void OnAbout(ui::Window& window) override;
 
   private:

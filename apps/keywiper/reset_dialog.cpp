@@ -68,12 +68,6 @@ void CResetPasDlg::OnCloseRequest(ui::Window& window) {
     OnCommand(window, kResetCancel);
 }
 
-void CResetPasDlg::OnDeviceRemoved(ui::Window& window) {
-    if (s_.ClosesOnRemoval()) {
-        window.Close(ui::kResultOk);
-    }
-}
-
 void CResetPasDlg::EnableInput(ui::Window& window, bool enabled) {
     for (const ui::ControlId id :
          {kResetButton, kResetCancel, kNewEdit, kConfirmEdit, kNewHintEdit}) {

@@ -4,18 +4,18 @@
 #pragma once
 
 #include "apps/keywiper/session.h"
+#include "common/program_dialogs.h"
 #include "common/view.h"
 
 namespace kvx::keywiper {
 
-class CResetPasDlg final : public ui::Dialog {
+class CResetPasDlg final : public ui::SessionDialog {
   public:
-    explicit CResetPasDlg(Session& session) : s_(session) {}
+    explicit CResetPasDlg(Session& session) : SessionDialog(session), s_(session) {}
     const ui::DialogSpec& Spec() const override;
     void OnInit(ui::Window& window) override;
     void OnCommand(ui::Window& window, ui::ControlId id) override;
     void OnCloseRequest(ui::Window& window) override;
-    void OnDeviceRemoved(ui::Window& window) override;
 
   private:
     void Reset(ui::Window& window);
