@@ -89,7 +89,7 @@ TEST_F(KeywiperTest, RemovingTheDeviceClosesEveryDialog) {
         SCOPED_TRACE(top);
         host.driveMask = 0;
         ui::ScriptedView v;
-        FakeLoader l(&library);
+        FakeLoader l(&fake);
         ui::ResourceStrings st(KeywiperStrings());
         CKEYWIPERApp run(host, v, l, st);
         bool mainClosed = false;
@@ -202,7 +202,7 @@ TEST_F(KeywiperTest, ANoAtAnyWarningSendsNothing) {
     for (int no = 1; no <= 3; ++no) {
         SCOPED_TRACE(no);
         ui::ScriptedView v;
-        FakeLoader l(&library);
+        FakeLoader l(&fake);
         ui::ResourceStrings st(KeywiperStrings());
         CKEYWIPERApp run(host, v, l, st);
         v.OnOpen(kMainTemplate, [](ScriptedWindow& w) { w.Press(kResetOpen); });
@@ -324,7 +324,7 @@ TEST_F(KeywiperTest, DeviceFailuresEndTheReset) {
              };
          },
          130, 0},
-        {"no format export", [](KeywiperTest& t) { t.library.format = nullptr; }, 170, 0},
+        {"no format export", [](KeywiperTest& t) { t.fake.format = nullptr; }, 170, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -334,7 +334,7 @@ TEST_F(KeywiperTest, DeviceFailuresEndTheReset) {
         formats.clear();
         c.arrange(*this);
         ui::ScriptedView v;
-        FakeLoader l(&library);
+        FakeLoader l(&fake);
         ui::ResourceStrings st(KeywiperStrings());
         CKEYWIPERApp run(host, v, l, st);
         v.OnOpen(kMainTemplate, [](ScriptedWindow& w) { w.Press(kResetOpen); });

@@ -93,7 +93,7 @@ struct Rig {
     }
 
     DeviceFixture dev;
-    FullLibrary library;
+    LinkedLibrary library;
     std::function<void()> pump;
     Outcome outcome = Outcome::kFailed;
     unsigned bar = 0;

@@ -1,11 +1,10 @@
-// Keywiper over the scripted view: a fake library that behaves like a device (the Keyport test
-// doubles, with the format added), a host that places the program on drive E under the name
-// prefix + "PRT.EXE", and the real library with all its exports for the emulated device.
+// Keywiper over the scripted view: a fake library that behaves like a device and a host that
+// places the program on drive E under the name prefix + "PRT.EXE". Tests of the emulated device
+// bind the linked library (apps/support/linked_library.h).
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,54 +14,9 @@
 #include "apps/keywiper/resource_ids.h"
 #include "apps/support/fake_library.h"
 #include "apps/support/linked_library.h"
-#include "common/scripted_view.h"
+#include "apps/support/scripted_fixture.h"
 
 namespace kvx::test {
-
-// The fake library with QDAFormatHDD; everything else comes from the FakeLibrary.
-class WiperLibrary final : public ui::SymbolSource {
-  public:
-    explicit WiperLibrary(FakeLibrary& fake) : fake_(fake) { Current() = this; }
-    ~WiperLibrary() override { Current() = nullptr; }
-    WiperLibrary(const WiperLibrary&) = delete;
-    WiperLibrary& operator=(const WiperLibrary&) = delete;
-
-    FakeLibrary::RequestFn format;
-
-    ui::AnyFunction Find(const char* name) override {
-        if (std::strcmp(name, "QDAFormatHDD") == 0) {
-            fake_.lookups.emplace_back(name);
-            return format ? reinterpret_cast<ui::AnyFunction>(&Format) : nullptr;
-        }
-        return fake_.Find(name);
-    }
-
-  private:
-    static WiperLibrary*& Current() {
-        static WiperLibrary* current = nullptr;
-        return current;
-    }
-    static int KVX_CALL Format(QdaRequest* r) {
-        Current()->fake_.calls.emplace_back("QDAFormatHDD");
-        return Current()->format(*r);
-    }
-
-    FakeLibrary& fake_;
-};
-
-// The library linked into the tests with every export the programs bind.
-class FullLibrary final : public ui::SymbolSource {
-  public:
-    ui::AnyFunction Find(const char* name) override {
-        if (std::strcmp(name, "QDAFormatHDD") == 0) {
-            return reinterpret_cast<ui::AnyFunction>(&QDAFormatHDD);
-        }
-        return linked_.Find(name);
-    }
-
-  private:
-    LinkedLibrary linked_;
-};
 
 // What the fake library answers, as a simple device would.
 struct WiperDevice {
@@ -96,13 +50,10 @@ struct SeenRequest {
     }
 };
 
-class KeywiperTest : public ::testing::Test {
+class KeywiperTest : public ScriptedViewTest {
   public:
     KeywiperTest()
-        : library(fake),
-          strings(keywiper::KeywiperStrings()),
-          loader(&library),
-          app(host, view, loader, strings) {
+        : strings(keywiper::KeywiperStrings()), loader(&fake), app(host, view, loader, strings) {
         host.program = "PRT.EXE";
         host.WriteCompanion("KVX.INI", "[VENDOR]\r\n");
         Wire();
@@ -125,7 +76,7 @@ class KeywiperTest : public ::testing::Test {
             }
             return device.stored;
         };
-        library.format = [this](QdaRequest& r) {
+        fake.format = [this](QdaRequest& r) {
             formats.push_back(SeenRequest::Of(r));
             if (duringFormat) {
                 duringFormat(r);
@@ -152,15 +103,8 @@ class KeywiperTest : public ::testing::Test {
         w.Press(keywiper::kResetButton);
     }
 
-    bool JournalHas(const std::string& line) const {
-        const auto& j = view.journal();
-        return std::find(j.begin(), j.end(), line) != j.end();
-    }
-
     AppHost host;
-    ui::ScriptedView view;
     FakeLibrary fake;
-    WiperLibrary library;
     WiperDevice device;
     ui::ResourceStrings strings;
     FakeLoader loader;

@@ -43,12 +43,12 @@ TEST_F(KeywiperTest, CompanionNamesAndMarkersFollowThePrefix) {
     // A resource library that is present is asked for; Keyport's is not Keywiper's.
     host.WriteCompanion("KEG.DLL", "not ours");
     {
-        SecondApp other(host, library);
+        SecondApp other(host, fake);
         other.app.Run();
         EXPECT_TRUE(other.loader.resourcePaths.empty());
     }
     host.WriteCompanion("WEG.DLL", "not really a library");
-    SecondApp again(host, library);
+    SecondApp again(host, fake);
     again.app.Run();
     EXPECT_EQ(again.loader.resourcePaths, std::vector<std::u16string>{u"E:\\" + p + u"WEG.DLL"});
 }
@@ -57,9 +57,9 @@ TEST_F(KeywiperTest, SecondInstanceFromTheSameDriveEndsSilently) {
     Outcome second = Outcome::kDone;
     bool secondQuiet = false;
     {
-        SecondApp first(host, library);
+        SecondApp first(host, fake);
         first.view.OnOpen(kMainTemplate, [&](ScriptedWindow& w) {
-            SecondApp same(host, library);
+            SecondApp same(host, fake);
             second = same.app.Run();
             secondQuiet = same.view.journal().empty() && same.view.messages().empty();
             w.Press(kMainCancel);
@@ -70,7 +70,7 @@ TEST_F(KeywiperTest, SecondInstanceFromTheSameDriveEndsSilently) {
     EXPECT_TRUE(secondQuiet);
 
     // Once the first has ended, the program runs again.
-    SecondApp later(host, library);
+    SecondApp later(host, fake);
     later.view.OnOpen(kMainTemplate, [](ScriptedWindow& w) { w.Press(kMainCancel); });
     EXPECT_EQ(later.app.Run(), Outcome::kDone);
 }
@@ -78,7 +78,7 @@ TEST_F(KeywiperTest, SecondInstanceFromTheSameDriveEndsSilently) {
 TEST_F(KeywiperTest, SiblingMarkers) {
     const auto run = [&](const SiblingCase& c) {
         fake.calls.clear();
-        SecondApp second(host, library);
+        SecondApp second(host, fake);
         second.view.OnOpen(kMainTemplate, [](ScriptedWindow& w) { w.Press(kMainCancel); });
         EXPECT_EQ(second.app.Run(), c.expected);
         if (c.expected == Outcome::kSiblingRunning) {
@@ -180,7 +180,7 @@ TEST_F(KeywiperTest, StartUpRefusals) {
         Wire();
         fake.calls.clear();
         c.arrange(t);
-        SecondApp run(host, library);
+        SecondApp run(host, fake);
         EXPECT_EQ(run.app.Run(), c.outcome);
         EXPECT_EQ(ExitCode(c.outcome), 1);
         if (c.message) {

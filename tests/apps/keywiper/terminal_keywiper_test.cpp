@@ -102,7 +102,7 @@ TEST(TerminalKeywiper, ProgressBarMovesWhileTheDeviceIsFormatted) {
     TypingConsole console(kResetKeys);
     ui::ResourceStrings strings(KeywiperStrings());
     ui::TerminalView view(console, dev.host(), strings);
-    FullLibrary library;
+    LinkedLibrary library;
     FakeLoader loader(&library);
     CKEYWIPERApp app(dev.host(), view, loader, strings);
     app.session().pump = EventPassPump(view);

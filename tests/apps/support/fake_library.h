@@ -37,7 +37,7 @@ class FakeLibrary final : public ui::SymbolSource {
     FakeLibrary(const FakeLibrary&) = delete;
     FakeLibrary& operator=(const FakeLibrary&) = delete;
 
-    RequestFn checkCd, checkSec, passwordStatus, auth, launch, changePassword;
+    RequestFn checkCd, checkSec, passwordStatus, auth, launch, changePassword, format;
     ChipFn chipNum;
     DataFn hidden;
 
@@ -77,6 +77,8 @@ class FakeLibrary final : public ui::SymbolSource {
             return pick(bool(chipNum), &Chip);
         if (n == "QDAHiddenPartRdWr")
             return pick(bool(hidden), &Hidden);
+        if (n == "QDAFormatHDD")
+            return pick(bool(format), &Format);
         return nullptr;
     }
 
@@ -108,6 +110,7 @@ class FakeLibrary final : public ui::SymbolSource {
         Current()->passwordsSeen.push_back(Password(r));
         return Run("QDAChangePassWord", Current()->changePassword, r);
     }
+    static int KVX_CALL Format(QdaRequest* r) { return Run("QDAFormatHDD", Current()->format, r); }
     static int KVX_CALL Chip(QdaRequest* r, std::uint16_t* text) {
         Current()->calls.emplace_back("QDAGetChipNum");
         return Current()->chipNum(*r, text);

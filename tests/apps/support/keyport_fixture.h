@@ -12,7 +12,7 @@
 #include "apps/keyport/keyport_strings.h"
 #include "apps/keyport/resource_ids.h"
 #include "apps/support/fake_library.h"
-#include "common/scripted_view.h"
+#include "apps/support/scripted_fixture.h"
 
 namespace kvx::test {
 
@@ -31,7 +31,7 @@ struct FakeDevice {
     std::u16string secureLetters = u"F";
 };
 
-class KeyportTest : public ::testing::Test {
+class KeyportTest : public ScriptedViewTest {
   protected:
     KeyportTest()
         : strings(keyport::KeyportStrings()), loader(&library), app(host, view, loader, strings) {
@@ -104,13 +104,7 @@ class KeyportTest : public ::testing::Test {
         w.Press(keyport::kLoginButton);
     }
 
-    bool JournalHas(const std::string& line) const {
-        const auto& j = view.journal();
-        return std::find(j.begin(), j.end(), line) != j.end();
-    }
-
     AppHost host;
-    ui::ScriptedView view;
     FakeLibrary library;
     FakeDevice device;
     ui::ResourceStrings strings;

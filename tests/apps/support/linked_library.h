@@ -28,6 +28,7 @@ class LinkedLibrary final : public ui::SymbolSource {
             {"QDAHiddenPartRdWr", reinterpret_cast<ui::AnyFunction>(&QDAHiddenPartRdWr)},
             {"QDARdWrDirect", reinterpret_cast<ui::AnyFunction>(&QDARdWrDirect)},
             {"QDAChangePassWord", reinterpret_cast<ui::AnyFunction>(&QDAChangePassWord)},
+            {"QDAFormatHDD", reinterpret_cast<ui::AnyFunction>(&QDAFormatHDD)},
         };
         for (const Entry& e : kExports) {
             if (std::strcmp(e.name, name) == 0) {
