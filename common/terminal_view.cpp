@@ -58,16 +58,6 @@ char32_t Mnemonic(std::u16string_view text) {
     return 0;
 }
 
-void AppendUtf16(std::u16string& out, char32_t c) {
-    if (c >= 0x10000) {
-        c -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (c >> 10));
-        out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-        out += static_cast<char16_t>(c);
-    }
-}
-
 }  // namespace
 
 // --- Windows -------------------------------------------------------------------------------
@@ -235,7 +225,7 @@ TerminalView::Input TerminalView::ReadKey(int timeoutMs) {
                 }
                 return {};
             }
-            return {Key::kAlt, static_cast<char32_t>(*next)};
+            return {Key::kAlt, std::u16string(1, static_cast<char16_t>(*next))};
         }
         case 0x09:
             return {Key::kTab};
@@ -246,7 +236,7 @@ TerminalView::Input TerminalView::ReadKey(int timeoutMs) {
         case 0x08:
             return {Key::kBackspace};
         case 0x20:
-            return {Key::kSpace, U' '};
+            return {Key::kSpace, u" "};
         case 0x01:
             return {Key::kAbout};
         case 0x03:
@@ -258,25 +248,25 @@ TerminalView::Input TerminalView::ReadKey(int timeoutMs) {
         return {};
     }
     if (b < 0x80) {
-        return {Key::kChar, static_cast<char32_t>(b)};
+        return {Key::kChar, std::u16string(1, static_cast<char16_t>(b))};
     }
-    // A UTF-8 sequence.
+    // A UTF-8 sequence: its lead byte says how many bytes follow; a malformed one is dropped.
     const int extra = (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
     if (extra < 0) {
         return {};
     }
-    char32_t c = static_cast<char32_t>(b & (0x3F >> extra));
+    std::string sequence(1, static_cast<char>(b));
     for (int i = 0; i < extra; ++i) {
         const auto more = console_.ReadByte(kSequenceMs);
         if (!more || *more == kEndOfInput || (*more & 0xC0) != 0x80) {
             return {};
         }
-        c = (c << 6) | static_cast<char32_t>(*more & 0x3F);
+        sequence += static_cast<char>(*more);
     }
-    if (c < 0x80 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+    if (!IsValidUtf8(sequence)) {
         return {};
     }
-    return {Key::kChar, c};
+    return {Key::kChar, FromUtf8(sequence)};
 }
 
 void TerminalView::HandleWindowKey(TerminalWindow& w, const Input& input) {
@@ -287,9 +277,7 @@ void TerminalView::HandleWindowKey(TerminalWindow& w, const Input& input) {
             if (focused != nullptr && focused->IsButton() && input.key == Key::kSpace) {
                 w.UserPress(focused->id);
             } else if (focused != nullptr && focused->IsEdit()) {
-                std::u16string units;
-                AppendUtf16(units, input.ch);
-                for (const char16_t u : units) {
+                for (const char16_t u : input.text) {
                     w.UserType(focused->id, u);
                 }
             }
@@ -316,7 +304,7 @@ void TerminalView::HandleWindowKey(TerminalWindow& w, const Input& input) {
             }
             break;
         case Key::kAlt: {
-            char32_t letter = input.ch;
+            char32_t letter = input.text.empty() ? 0 : input.text.front();
             if (letter >= U'a' && letter <= U'z') {
                 letter -= 32;
             }
@@ -377,7 +365,8 @@ void TerminalView::HandleBoxKey(Box& box, const Input& input) {
             break;
         case Key::kChar:
         case Key::kAlt: {
-            const char32_t c = input.ch >= U'a' && input.ch <= U'z' ? input.ch - 32 : input.ch;
+            const char32_t typed = input.text.empty() ? 0 : input.text.front();
+            const char32_t c = typed >= U'a' && typed <= U'z' ? typed - 32 : typed;
             if (yesNo && c == U'Y') {
                 box.answer = kResultYes;
             } else if (yesNo && c == U'N') {
@@ -421,19 +410,26 @@ void TerminalView::PollDevices() {
 // --- Drawing -------------------------------------------------------------------------------
 
 std::string TerminalView::Label(std::u16string_view text, bool underline) const {
+    // The text goes out in runs, so that characters of two UTF-16 units stay whole.
     std::string out;
+    std::u16string run;
     const bool ansi = console_.IsTerminal();
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == u'&' && i + 1 < text.size()) {
             ++i;
             if (text[i] != u'&' && underline && ansi) {
-                out += "\x1b[4m" + ToUtf8(text.substr(i, 1)) + "\x1b[24m";
+                const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+                                  text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+                const std::size_t units = pair ? 2 : 1;
+                out += ToUtf8(run) + "\x1b[4m" + ToUtf8(text.substr(i, units)) + "\x1b[24m";
+                run.clear();
+                i += units - 1;
                 continue;
             }
         }
-        out += ToUtf8(text.substr(i, 1));
+        run += text[i];
     }
-    return out;
+    return out + ToUtf8(run);
 }
 
 std::string TerminalView::RenderWindow(const TerminalWindow& w) {

@@ -83,7 +83,7 @@ class TerminalView final : public View {
     };
     struct Input {
         Key key = Key::kNone;
-        char32_t ch = 0;
+        std::u16string text{};  // the character typed, or the letter pressed with Alt
     };
 
     // Runs events until `done` says so.

@@ -42,12 +42,13 @@ class FakeConsole final : public Console {
     void Sleep(int ms) override { now += static_cast<std::uint64_t>(std::max(ms, 0)); }
     void Write(std::string_view utf8) override { output += utf8; }
     std::uint64_t NowMs() override { return now; }
-    bool IsTerminal() const override { return false; }
+    bool IsTerminal() const override { return terminal; }
 
     std::deque<std::pair<std::uint64_t, int>> keys;
     std::uint64_t now = 1000;
     std::string output;
     bool ended = true;  // once the keys are used up, the input ends
+    bool terminal = false;
 };
 
 class DrivesHost final : public ForwardingHost {
@@ -73,7 +74,7 @@ class TestDialog final : public Dialog {
     }
     void OnInit(Window& w) override {
         w.SetTitle(u"Test Dialog");
-        w.SetText(9, u"&Name:");
+        w.SetText(9, nameLabel);
         w.SetText(11, u"&Go");
         w.SetText(2, u"&Cancel");
         w.SetText(12, u"&Later");
@@ -124,6 +125,7 @@ class TestDialog final : public Dialog {
 
     std::function<std::uint64_t()> clock;
     std::function<void()> onTick;
+    std::u16string nameLabel = u"&Name:";
     std::vector<std::string> events;
     std::u16string typed;
     unsigned timerMs = 0;
@@ -160,6 +162,41 @@ TEST(TerminalView, TypingIsMaskedAndEnterPressesTheDefaultButton) {
     EXPECT_NE(out.find("[[Go]]"), std::string::npos);  // the default once three were typed
     EXPECT_EQ(out.find("Secret"), std::string::npos);
     EXPECT_EQ(out.find("Se"), std::string::npos);
+}
+
+// Labels keep characters of two UTF-16 units whole, also the one marked with '&', which a
+// terminal underlines.
+TEST(TerminalView, LabelsKeepCharactersBeyondTheBasicPlane) {
+    struct Case {
+        bool terminal;
+        const char* label;
+    };
+    // U+1D11E and U+1F511 in UTF-8.
+    const Case cases[] = {
+        {false, "> \xF0\x9D\x84\x9E \xF0\x9F\x94\x91 & key: ["},
+        {true, "> \xF0\x9D\x84\x9E \x1b[4m\xF0\x9F\x94\x91\x1b[24m & key: ["},
+    };
+    for (const Case& c : cases) {
+        ViewRig rig;
+        rig.console.terminal = c.terminal;
+        rig.dialog.nameLabel = u"\U0001D11E &\U0001F511 && key:";
+        rig.console.Type("\x1b", 1100);
+        EXPECT_EQ(rig.view.RunModal(rig.dialog), kResultCancel);
+        EXPECT_NE(rig.console.output.find(c.label), std::string::npos) << rig.console.output;
+        EXPECT_EQ(rig.console.output.find("\xEF\xBF\xBD"), std::string::npos);  // U+FFFD
+    }
+}
+
+// Typed UTF-8 reaches the field as UTF-16; a malformed sequence (here an overlong form of U+0080)
+// is dropped.
+TEST(TerminalView, TypedUtf8ReachesTheFieldWhole) {
+    ViewRig rig;
+    rig.console.Type(
+        "a\xE0\x82\x80\xF0\x9F\x94\x91"
+        "b\r",
+        1100);
+    EXPECT_EQ(rig.view.RunModal(rig.dialog), kResultOk);
+    EXPECT_EQ(rig.dialog.typed, u"a\U0001F511b");
 }
 
 TEST(TerminalView, KeysForFocusAndButtons) {
