@@ -182,13 +182,6 @@ bool ScriptedView::RunTimers(ScriptedWindow& window, std::uint64_t limit) {
     return true;
 }
 
-void ScriptedView::Advance(std::uint64_t ms) {
-    const std::uint64_t end = now_ + ms;
-    while (FireNextTimers(end)) {
-    }
-    now_ = end;
-}
-
 void ScriptedView::DeviceRemoved() {
     Note("device-removed");
     const std::vector<ScriptedWindow*> snapshot = open_;

@@ -85,8 +85,6 @@ class ScriptedView final : public View {
     // Fires the timers of all open windows in virtual time until `window` is closed or `limit`
     // milliseconds have passed; true when it closed.
     bool RunTimers(ScriptedWindow& window, std::uint64_t limit = 600000);
-    // Lets `ms` milliseconds of virtual time pass, firing the timers that fall due.
-    void Advance(std::uint64_t ms);
     // The removal-complete device event, delivered to every open window, topmost first.
     void DeviceRemoved();
 

@@ -63,8 +63,6 @@ inline constexpr unsigned kCloseTimer = 6;         // main frame, 500 ms
 inline constexpr char16_t kKeyportVersion[] = u"1.64.05";
 
 // Text limits.
-using ui::kHintChars;
-using ui::kHintUnits;
 using ui::kPasswordChars;
 using ui::kPasswordUnits;
 
