@@ -54,8 +54,7 @@ void CKEYPORTDlg::OnInit(ui::Window& window) {
     window.Enable(kCancelButton, true);
     if (!s_.nonAdmin) {
         if (s_.attempts != 0 && s_.attempts % 3 == 0) {
-            window.Enable(kHintButton, true);
-            window.Enable(kPasswordEdit, false);
+            OfferOnlyTheHint(window);
         } else {
             window.Enable(kHintButton, false);
         }
@@ -91,7 +90,9 @@ void CKEYPORTDlg::OnCommand(ui::Window& window, ui::ControlId id) {
             window.Close(ui::kResultCancel);
             break;
         case kHintButton: {
+            // Login comes back once a password of proper length is typed.
             window.Enable(kPasswordEdit, true);
+            window.Enable(kOptionsButton, true);
             window.Enable(kHintButton, false);
             HINTDLG hint(s_);
             window.RunModal(hint);
@@ -219,10 +220,16 @@ void CKEYPORTDlg::Refused(ui::Window& window) {
     }
     window.ShowMessage(s_.Text(kStrLimitHint, Icon::kError));
     window.SetText(kPasswordEdit, u"");
+    OfferOnlyTheHint(window);
+    window.Focus(kHintButton);
+}
+
+void CKEYPORTDlg::OfferOnlyTheHint(ui::Window& window) {
+    // After every third refusal only Hint and Cancel are usable, until the hint was seen.
     window.Enable(kLoginButton, false);
     window.Enable(kPasswordEdit, false);
+    window.Enable(kOptionsButton, false);
     window.Enable(kHintButton, true);
-    window.Focus(kHintButton);
 }
 
 }  // namespace kvx::keyport

@@ -22,6 +22,7 @@ class CKEYPORTDlg final : public ui::SessionDialog {
     void Login(ui::Window& window);
     void Succeeded(ui::Window& window);
     void Refused(ui::Window& window);
+    void OfferOnlyTheHint(ui::Window& window);
     // Whether the device is one of the chips that open their partition only on request.
     bool ChipPath();
 

@@ -12,12 +12,27 @@ const ui::DialogSpec& CMainFrame::Spec() const {
     return spec;
 }
 
+// Marks the frame's message box as open for its lifetime: views keep firing timers under a box.
+class CMainFrame::BoxOpen {
+  public:
+    explicit BoxOpen(bool& flag) : flag_(flag) { flag_ = true; }
+    ~BoxOpen() { flag_ = false; }
+    BoxOpen(const BoxOpen&) = delete;
+    BoxOpen& operator=(const BoxOpen&) = delete;
+
+  private:
+    bool& flag_;
+};
+
 void CMainFrame::OnInit(ui::Window& window) {
     window.SetTitle(kWindowName);
     QdaRequest& r = s_.request;
     if (const auto status = s_.lib().GetPasswordStatus(r); status && *status == 0) {
-        if (!ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
-            window.ShowMessage(s_.Text(kStrNoPasswordStatus, ui::Icon::kError));
+        {
+            const BoxOpen box(boxOpen_);
+            if (!ShowLibraryError(s_, window, r.errorCode, r.mediaType)) {
+                window.ShowMessage(s_.Text(kStrNoPasswordStatus, ui::Icon::kError));
+            }
         }
         window.StartTimer(kCloseTimer, 500);
         return;
@@ -34,6 +49,9 @@ void CMainFrame::OnInit(ui::Window& window) {
 }
 
 void CMainFrame::OnTimer(ui::Window& window, unsigned id) {
+    if (boxOpen_) {
+        return;  // a tick under the frame's message box would stack another one
+    }
     if (id == kCloseTimer) {
         window.StopTimer(kCloseTimer);
         OnCloseRequest(window);
@@ -44,8 +62,11 @@ void CMainFrame::OnTimer(ui::Window& window, unsigned id) {
 
 void CMainFrame::WaitForDrive(ui::Window& window) {
     if (const auto found = s_.lib().CheckCD(s_.request); found && *found == 0) {
-        window.ShowMessage(s_.Text(kStrDeviceNotFound, ui::Icon::kError));
         window.StopTimer(kWaitForDriveTimer);
+        {
+            const BoxOpen box(boxOpen_);
+            window.ShowMessage(s_.Text(kStrDeviceNotFound, ui::Icon::kError));
+        }
         OnCloseRequest(window);
         return;
     }

@@ -19,9 +19,11 @@ class CMainFrame final : public ui::Dialog {
     static constexpr char16_t kWindowName[] = u"KEYPRTFRM";
 
   private:
+    class BoxOpen;
     void WaitForDrive(ui::Window& window);
 
     Session& s_;
+    bool boxOpen_ = false;  // one of the frame's message boxes is on the screen
 };
 
 }  // namespace kvx::keyport

@@ -164,7 +164,8 @@ void ChipSteps(ExportFrame& frame, const Config& config, const InquiryData& inqu
     }
 }
 
-// Hub mode: the letters of the usable records from the current one on.
+// Hub mode: the letters of the usable records from the current one on. A usable record is the
+// device even when the registry gave it no letter yet: true then as well.
 bool TakeHubLetters(DeviceState& state, QdaRequest& request) {
     if (state.current == nullptr) {
         ScanHostControllers(state);
@@ -178,16 +179,15 @@ bool TakeHubLetters(DeviceState& state, QdaRequest& request) {
             return false;
         }
     }
-    bool any = false;
     bool fromCurrent = false;
     for (const UsbDeviceRecord& record : state.devices) {
         fromCurrent = fromCurrent || &record == state.current;
         if (fromCurrent && record.state == 0 && record.driveLetter != 0) {
-            any = AddLetter(request.cdLetters, record.driveLetter) || any;
+            AddLetter(request.cdLetters, record.driveLetter);
         }
     }
     state.chipListFlag = 1;
-    return any || CountLetters(request.cdLetters) > 0;
+    return true;
 }
 
 }  // namespace
@@ -304,18 +304,15 @@ KVX_API int KVX_CALL QDAGetChipNum(QdaRequest* request, uint16_t* chipText) {
     }
     frame.log().Write(FormatText("%s%s", "Calling", "qdaGetHDDInfo()"), kPass);
     InquiryData inquiry;
-    if (chipText == nullptr ||
-        !Inquiry(frame.state(), frame.state().drive, kInquiryFull, inquiry)) {
+    DeviceState& state = frame.state();
+    // An answer that stops short of the code delivered no chip code; a delivered code is copied
+    // as its four bytes are, whatever they hold.
+    if (chipText == nullptr || !Inquiry(state, state.drive, kInquiryFull, inquiry) ||
+        state.lastDataIn < kChipCodeEnd) {
         return frame.Finish(false);
     }
     const std::u16string chip = inquiry.ChipCode();
-    // A short answer leaves the code's bytes zero: no chip code was read.
-    if (chip.find(u'\0') != std::u16string::npos) {
-        return frame.Finish(false);
-    }
-    for (std::size_t i = 0; i < chip.size(); ++i) {
-        chipText[i] = chip[i];
-    }
+    std::copy(chip.begin(), chip.end(), chipText);
     chipText[chip.size()] = 0;
     return frame.Finish(true);
 }

@@ -41,7 +41,7 @@ std::uint32_t InquiryData::Capabilities() const {
 }
 std::u16string InquiryData::ChipCode() const {
     std::u16string code;
-    for (std::size_t i = 54; i < 58; ++i) {
+    for (std::size_t i = kChipCodeAt; i < kChipCodeEnd; ++i) {
         code.push_back(static_cast<char16_t>(bytes[i]));
     }
     return code;

@@ -17,6 +17,11 @@ inline constexpr std::uint8_t kInquiryUsbIds = 46;
 inline constexpr std::uint8_t kInquiryCapabilities = 58;
 inline constexpr std::uint8_t kInquiryFull = 77;
 
+// The chip code: four ASCII characters at bytes 54-57.
+inline constexpr std::size_t kChipCodeAt = 54;
+inline constexpr std::size_t kChipCodeLength = 4;
+inline constexpr std::size_t kChipCodeEnd = kChipCodeAt + kChipCodeLength;
+
 // Capability word bits (INQUIRY bytes 48-51).
 inline constexpr std::uint32_t kCapWrapAllowed = 1u << 26;
 inline constexpr std::uint32_t kCapAesWrap = 1u << 22;

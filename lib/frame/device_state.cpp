@@ -21,6 +21,10 @@ DeviceState& GlobalDeviceState() {
     return Instance();
 }
 
+bool LacksDriveHandle(const DeviceState& state) {
+    return state.osType == kOsNt5OrLater && state.drive == kInvalidHandle;
+}
+
 void ResetDeviceState() {
     DeviceState& state = Instance();
     if (state.drive != kInvalidHandle) {

@@ -38,6 +38,10 @@ struct DeviceState {
     Host& host() const { return ActiveHost(); }
 };
 
+// An NT-family export with no drive open: hub mode, where the side channel stands in for the
+// drive, or an identification that opened nothing. Sector writers refuse to start then.
+bool LacksDriveHandle(const DeviceState& state);
+
 // The one instance of this process.
 DeviceState& GlobalDeviceState();
 

@@ -16,6 +16,7 @@
 #include "host/text.h"
 #include "media/image_stamp.h"
 #include "media/progress.h"
+#include "media/writers.h"
 #include "security/data_block.h"
 #include "security/hdd_info.h"
 #include "transport/dispatcher.h"
@@ -32,7 +33,6 @@ constexpr std::uint8_t kErrNotLocked = 6;
 constexpr std::uint8_t kErrNoRoom = 7;
 constexpr std::uint8_t kErrImage = 15;
 constexpr std::uint8_t kErrImageBlockWrite = 26;
-constexpr std::uint8_t kErrNoDrive = 30;
 constexpr std::uint8_t kErrReadBack = 36;
 constexpr std::uint8_t kErrUnlock = 40;
 constexpr std::uint8_t kErrBackupWrite = 41;
@@ -267,8 +267,8 @@ bool WriteUpdateCDpartDataBlk(Update& u, bool after) {
     DeviceState& state = u.state();
     QdaRequest& request = u.request();
     const DiagnosticLog& log = u.frame.log();
-    if (state.osType == kOsNt5OrLater && state.hubMode == 0 && state.drive == kInvalidHandle) {
-        u.frame.Fail(kErrNoDrive);
+    if (LacksDriveHandle(state)) {
+        u.frame.Fail(kErrNoDriveHandle);
         return false;
     }
     MediumInfo medium;
@@ -313,6 +313,11 @@ bool Run(ExportFrame& frame, const QdaImageRequest& images, bool& locked) {
     if (!frame.CheckDrive(&IdentifyDevice)) {
         return false;
     }
+    // Hub mode has no drive to lock or write through: the side channel is no path for an image.
+    if (LacksDriveHandle(state)) {
+        frame.Fail(kErrNoDriveHandle);
+        return false;
+    }
     host.SetProgressPosition(request.progressBar, 0);
     host.SetControlText(request.progressPercent, u"0");
     const char letter = static_cast<char>(request.driveLetter);
@@ -346,8 +351,6 @@ bool Run(ExportFrame& frame, const QdaImageRequest& images, bool& locked) {
     }
     const auto block = std::as_const(region).Block();
     request.cdSizeMb = ReadBe32(block, block::kCdSectors) / 512;
-    // The room the device records, whatever the caller passed in.
-    request.spareCdMb = ReadBe16(block, block::kSpareCdMb);
     const std::uint64_t secureStart = ReadBe32(block, block::kFirstStart);
     const std::uint64_t cdSectors = std::uint64_t{request.cdSizeMb} * 2048;
     log.Write(FormatText("%s %x", "Number of CDSectors", static_cast<unsigned>(cdSectors)), kPass);
@@ -369,7 +372,8 @@ bool Run(ExportFrame& frame, const QdaImageRequest& images, bool& locked) {
         }
         imageBytes = *size;
     }
-    // Room: the image within the CD area and its spare megabytes, never into the secure partition.
+    // Room: the image within the CD area and the spare megabytes the caller gives (its copy of
+    // the block's bytes 104-105), never into the secure partition.
     const std::int64_t room =
         static_cast<std::int64_t>(cdSectors) + (std::int64_t{request.spareCdMb} - 1) * 2048;
     const std::uint64_t newMb = imageBytes / kMb + 1;
@@ -380,8 +384,8 @@ bool Run(ExportFrame& frame, const QdaImageRequest& images, bool& locked) {
         return false;
     }
     const std::uint32_t oldCdMb = request.cdSizeMb;
-    const std::uint16_t newSpare =
-        static_cast<std::uint16_t>(request.cdSizeMb + request.spareCdMb - newMb);
+    request.spareCdMb = static_cast<std::uint16_t>(request.cdSizeMb + request.spareCdMb - newMb);
+    request.cdSizeMb = static_cast<std::uint32_t>(newMb);
     if (images.stampImage == 1 && u.medium.IsHardDisk()) {
         ImageStamp stamp;
         if (!ReadImageStamp(state, u.medium.aesEngine, u.medium.totalSectors - kStampFromEnd,
@@ -417,8 +421,6 @@ bool Run(ExportFrame& frame, const QdaImageRequest& images, bool& locked) {
         log.Write(writeKey, kFail);
         return false;
     }
-    request.cdSizeMb = static_cast<std::uint32_t>(newMb);
-    request.spareCdMb = newSpare;
     const bool ok = WriteUpdateCDpartDataBlk(u, true);
     if (!ok) {
         frame.Fail(kErrRewriteFailed);

@@ -50,7 +50,7 @@ int OnWriteFAT16FlashSecFS(ExportFrame& frame, const PartitionPlan& plan,
         frame.Fail(kErrFormatFailed);
         return 0;
     }
-    if (state.osType == kOsNt5OrLater && state.hubMode == 0 && state.drive == kInvalidHandle) {
+    if (LacksDriveHandle(state)) {
         frame.Fail(kErrNoDriveHandle);
         return 0;
     }

@@ -123,8 +123,8 @@ int OnWriteFAT32HDDSecFS(ExportFrame& frame, const PartitionPlan& plan, std::u16
         frame.Fail(kErrFormatFailed);
         return 0;
     }
-    if (state.osType == kOsNt5OrLater && state.hubMode == 0) {
-        const bool present = state.drive != kInvalidHandle;
+    if (state.osType == kOsNt5OrLater) {
+        const bool present = !LacksDriveHandle(state);
         log.WriteIn(kSection, present ? u"DRVHANDLE present" : u"DRVHANDLE not present",
                     present ? kPass : kFail);
         if (!present) {

@@ -108,7 +108,7 @@ bool ProgramEngine(ExportFrame& frame, const MediumInfo& medium,
 
 // The format step flag a flash medium gets after a format on NT systems.
 void SendFormatStep(DeviceState& state) {
-    if (state.osType == kOsNt5OrLater && state.drive == kInvalidHandle) {
+    if (LacksDriveHandle(state)) {
         return;
     }
     std::uint8_t answer[2];
@@ -158,6 +158,13 @@ bool Format(ExportFrame& frame, MediumInfo& medium) {
     if (!plan) {
         log.Write(u"Secure partition size", kFail);
         frame.Fail(kErrFormatFailed);
+        return false;
+    }
+    // Hub mode has no drive handle and the writers refuse it: refuse before the engine takes a
+    // key or anything is erased.
+    if (LacksDriveHandle(state)) {
+        log.Write(u"DRVHANDLE not present", kFail);
+        frame.Fail(kErrNoDriveHandle);
         return false;
     }
     if (medium.aesEngine && !ProgramEngine(frame, medium, dataBlock)) {

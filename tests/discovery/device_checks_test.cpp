@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
 #include "discovery/hub_scan.h"
 #include "discovery/identify.h"
+#include "discovery/inquiry.h"
 #include "frame/qda.h"
+#include "host/forwarding_host.h"
 #include "host/sim/usb_tree.h"
 #include "support/sim_library.h"
 #include "transport/vendor.h"
@@ -192,6 +195,43 @@ TEST_F(DeviceChecksTest, ChipNumberOfTheDeviceAndOfLettersThatAreNot) {
             EXPECT_EQ(chip[4], 0);
             EXPECT_EQ(chip[5], 0x7878);
         }
+    }
+}
+
+// A device whose INQUIRY answer carries the given four bytes as its chip code.
+class ChipBytesHost final : public ForwardingHost {
+  public:
+    ChipBytesHost(Host& next, std::array<std::uint8_t, kChipCodeLength> code)
+        : ForwardingHost(next), code_(code) {}
+    ScsiOutcome ScsiPassThrough(HostHandle drive, const ScsiCommand& command) override {
+        ScsiOutcome outcome = ForwardingHost::ScsiPassThrough(drive, command);
+        if (command.cdb[0] == 0x12 && command.data.size() >= kChipCodeEnd) {
+            std::copy(code_.begin(), code_.end(), command.data.begin() + kChipCodeAt);
+        }
+        return outcome;
+    }
+
+  private:
+    std::array<std::uint8_t, kChipCodeLength> code_;
+};
+
+TEST_F(DeviceChecksTest, ChipNumberIsItsFourBytesWhateverTheyHold) {
+    machine.AddDevice();
+    WriteConfig(DefaultVendorConfig());
+    using Code = std::array<std::uint8_t, kChipCodeLength>;
+    for (const Code code :
+         {Code{'7', 'E', 0x00, 0xA9}, Code{0, 0, 0, 0}, Code{'d', '3', 'f', '5'}}) {
+        ChipBytesHost lying(sim->host(), code);
+        const ScopedHostOverride scope(lying);
+        QdaRequest request = Request('E');
+        std::uint16_t chip[6];
+        std::fill(std::begin(chip), std::end(chip), 0x7878);
+        ASSERT_EQ(QDAGetChipNum(&request, chip), 1);
+        for (std::size_t i = 0; i < kChipCodeLength; ++i) {
+            EXPECT_EQ(chip[i], code[i]) << i;
+        }
+        EXPECT_EQ(chip[4], 0);
+        EXPECT_EQ(chip[5], 0x7878);
     }
 }
 

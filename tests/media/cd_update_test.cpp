@@ -100,6 +100,20 @@ QdaImageRequest Images(const std::filesystem::path& backup, const std::filesyste
     return r;
 }
 
+// The spare room the block records (bytes 104-105), which an update tool passes in field 125.
+std::uint16_t RecordedSpareMb(const DeviceFixture& fx) {
+    const auto region = fx.Region();
+    const auto block = region.Block();
+    return static_cast<std::uint16_t>(block[104] << 8 | block[105]);
+}
+
+// A request as an update tool fills it: the device's letter and the spare room it reported.
+QdaRequest UpdateRequest(const DeviceFixture& fx) {
+    QdaRequest r = fx.Request();
+    r.spareCdMb = RecordedSpareMb(fx);
+    return r;
+}
+
 std::vector<std::uint8_t> Padded(std::vector<std::uint8_t> bytes) {
     bytes.resize((bytes.size() + 511) / 512 * 512, 0);
     return bytes;
@@ -129,7 +143,7 @@ TEST_F(CdUpdate, NewImageStampedAcrossA64KbBoundaryAndBlockMarkedDone) {
     std::copy(stamp.begin(), stamp.end(), expected.begin() + static_cast<std::ptrdiff_t>(at));
     expected = Padded(expected);
 
-    QdaRequest r = fx.Request();
+    QdaRequest r = UpdateRequest(fx);
     auto images = Images(dir.path() / "backup.iso", newIso, true);
     ASSERT_EQ(QDAUpdateCDPart(&r, &images), 1) << int(r.errorCode);
     EXPECT_EQ(r.errorCode, 0);
@@ -189,7 +203,7 @@ TEST_F(CdUpdate, ChecksComeBeforeAnyWrite) {
             WriteFile(image, std::vector<std::uint8_t>(c.imageBytes, 0x33));
         }
         const std::size_t before = fx.LogSize();
-        QdaRequest r = fx.Request();
+        QdaRequest r = UpdateRequest(fx);
         auto images = Images(dir.path() / "never.iso", image, c.stamp);
         EXPECT_EQ(QDAUpdateCDPart(&r, &images), 0);
         EXPECT_EQ(r.errorCode, c.code);
@@ -199,6 +213,76 @@ TEST_F(CdUpdate, ChecksComeBeforeAnyWrite) {
         }
         EXPECT_FALSE(std::filesystem::exists(dir.path() / "never.iso"));
     }
+}
+
+// The room check takes the spare room from the caller's field 125, and fields 93 and 125 hold
+// the new sizes from the moment the image is found to fit, whatever happens after.
+TEST_F(CdUpdate, RoomFromTheCallersSpareFieldAndSizesSetRightAfterTheCheck) {
+    struct Case {
+        const char* why;
+        std::uint16_t spareIn;  // field 125 as the caller passes it (the block records 7)
+        bool backupFolderExists;
+        int result;
+        std::uint8_t code;
+        std::uint32_t cdMbOut;
+        std::uint16_t spareOut;
+    };
+    // The image needs 3 MB (2.5 MB + 1) and must lie within the CD partition's 1 MB and all but
+    // one of the spare megabytes.
+    const Case cases[] = {
+        {"no spare room given", 0, true, 0, 7, 1, 0},
+        {"the image past the room", 2, true, 0, 7, 1, 2},
+        {"just enough", 3, true, 1, 0, 3, 1},
+        {"more than the block records", 10, true, 1, 0, 3, 8},
+        {"a failure after the check", 4, false, 0, 41, 3, 2},
+    };
+    const auto newIso = MakeIso(dir.path(), "new", 2'500'000, 7, false);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        CdDevice dev;
+        DeviceFixture& fx = dev.fx;
+        ASSERT_EQ(RecordedSpareMb(fx), 7);
+        const std::size_t before = fx.LogSize();
+        QdaRequest r = fx.Request();
+        r.spareCdMb = c.spareIn;
+        const auto backup = c.backupFolderExists ? dir.path() / "backup.iso"
+                                                 : dir.path() / "missing" / "backup.iso";
+        auto images = Images(backup, newIso, false);
+        EXPECT_EQ(QDAUpdateCDPart(&r, &images), c.result);
+        EXPECT_EQ(r.errorCode, c.code);
+        EXPECT_EQ(std::uint32_t{r.cdSizeMb}, c.cdMbOut);
+        EXPECT_EQ(int{r.spareCdMb}, int{c.spareOut});
+        const auto block = fx.Block();
+        if (c.result == 1) {
+            EXPECT_EQ(sim::BlockBe32(block, 10), c.cdMbOut * 512);
+            EXPECT_EQ((block[104] << 8) | block[105], int{c.spareOut});
+        } else {
+            EXPECT_TRUE(SectorWrites(fx, before).empty());
+            EXPECT_EQ(sim::BlockBe32(block, 10), 512u);
+            EXPECT_EQ((block[104] << 8) | block[105], 7);
+        }
+    }
+}
+
+TEST_F(CdUpdate, HubModeIsRefusedWith30BeforeAnyWrite) {
+    DeviceSpec spec = BehindHub(SecureLayout(sim::Media::kHdd, 40, true, 8 * 2048));
+    const auto inner = spec.change;
+    spec.change = [inner](sim::BridgeState& s) {
+        inner(s);
+        s.cdSectors = 2048;
+    };
+    DeviceFixture fx(spec);
+    EnterHubMode(fx);
+    const auto newIso = MakeIso(dir.path(), "new", 1'500'000, 8, false);
+    const std::vector<std::uint8_t> blockBefore = fx.Block();
+    const std::size_t before = fx.LogSize();
+    QdaRequest r = UpdateRequest(fx);
+    auto images = Images(dir.path() / "backup.iso", newIso, false);
+    EXPECT_EQ(QDAUpdateCDPart(&r, &images), 0);
+    EXPECT_EQ(r.errorCode, 30);
+    EXPECT_TRUE(SectorWrites(fx, before).empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "backup.iso"));
+    EXPECT_TRUE(fx.Block() == blockBefore);
 }
 
 // Every 64 KB read that comes after the first 64 KB write returns with its last byte changed:
@@ -228,7 +312,7 @@ TEST_F(CdUpdate, ReadBackDifferenceFailsWith36AndLeavesTheUpdateMark) {
     const auto newIso = MakeIso(dir.path(), "new", 1'500'000, 3, false);
     ChangedReadBackHost changing(fx.host());
     const ScopedHostOverride scope(changing);
-    QdaRequest r = fx.Request();
+    QdaRequest r = UpdateRequest(fx);
     auto images = Images(dir.path() / "backup.iso", newIso, false);
     EXPECT_EQ(QDAUpdateCDPart(&r, &images), 0);
     EXPECT_EQ(r.errorCode, 36);
@@ -254,7 +338,7 @@ TEST_F(CdUpdate, ShortSectorReadFailsBeforeAnyWrite) {
         s.faults.push_back(f);
     });
     const std::size_t from = fx.LogSize();
-    QdaRequest r = fx.Request();
+    QdaRequest r = UpdateRequest(fx);
     auto images = Images(dir.path() / "backup.iso", newIso, false);
     EXPECT_EQ(QDAUpdateCDPart(&r, &images), 0);
     EXPECT_EQ(r.errorCode, 42);
@@ -274,7 +358,7 @@ TEST_F(CdUpdate, InterruptedUpdateLeavesTheMarkAndARestorableBackup) {
         CdDevice probe;
         probe.fx.WriteImage(kCdStart, Padded(ReadFile(oldIso)), false);
         const std::size_t before = probe.fx.LogSize();
-        QdaRequest r = probe.fx.Request();
+        QdaRequest r = UpdateRequest(probe.fx);
         auto images = Images(dir.path() / "probe.iso", newIso, false);
         ASSERT_EQ(QDAUpdateCDPart(&r, &images), 1);
         const auto log = probe.fx.Log(before);
@@ -300,7 +384,7 @@ TEST_F(CdUpdate, InterruptedUpdateLeavesTheMarkAndARestorableBackup) {
         f.count = static_cast<std::uint32_t>(firstImageWrite + 5);
         s.faults.push_back(f);
     });
-    QdaRequest r = fx.Request();
+    QdaRequest r = UpdateRequest(fx);
     auto images = Images(dir.path() / "backup.iso", newIso, false);
     EXPECT_EQ(QDAUpdateCDPart(&r, &images), 0);
     fx.Replug();
@@ -318,7 +402,7 @@ TEST_F(CdUpdate, FlashNeverReadsAStamp) {
     DeviceFixture& fx = dev.fx;
     const auto newIso = MakeIso(dir.path(), "new", 200000, 6, true);
     const std::size_t before = fx.LogSize();
-    QdaRequest r = fx.Request();
+    QdaRequest r = UpdateRequest(fx);
     auto images = Images(dir.path() / "backup.iso", newIso, true);
     ASSERT_EQ(QDAUpdateCDPart(&r, &images), 1) << int(r.errorCode);
     const std::uint64_t total = fx.State().sectors;

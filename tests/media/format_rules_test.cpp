@@ -125,6 +125,37 @@ TEST(FormatEngine, NoEngineNoAesCommands) {
     }
 }
 
+TEST(FormatHubMode, RefusedWith30BeforeAnyWrite) {
+    struct Case {
+        const char* why;
+        sim::Media media;
+        bool aes;
+        std::uint8_t changeOp;  // 4: a reset, which erases first on a device without an engine
+    };
+    const Case cases[] = {
+        {"FAT32 with the engine", sim::Media::kHdd, true, 3},
+        {"FAT32, reset erase", sim::Media::kHdd, false, 4},
+        {"FAT16 with the engine", sim::Media::kFlash, true, 4},
+        {"FAT16, reset erase", sim::Media::kFlash, false, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        DeviceFixture fx(BehindHub(SecureLayout(c.media, 40, c.aes)));
+        EnterHubMode(fx);
+        const std::size_t before = fx.LogSize();
+        QdaRequest used{};
+        EXPECT_EQ(Format(fx, 40, c.changeOp, &used), 0);
+        EXPECT_EQ(used.errorCode, 30);
+        // The data block was read through the side channel; nothing was written, no key sent.
+        EXPECT_FALSE(fx.Log(before).empty());
+        EXPECT_TRUE(Writes(fx, before, false).empty());
+        for (const std::uint8_t sub : SubCommands(fx, before)) {
+            EXPECT_TRUE(sub < 0xF0 || sub > 0xF4) << int(sub);
+            EXPECT_NE(sub, 0x88);
+        }
+    }
+}
+
 TEST(FormatRetries, FourAttemptsPerWrite) {
     for (const std::uint32_t failures : {3u, 4u}) {
         SCOPED_TRACE(failures);

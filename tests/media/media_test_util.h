@@ -45,6 +45,28 @@ inline DeviceSpec SecureLayout(sim::Media media, std::uint32_t secureMb, bool ae
     return spec;
 }
 
+// The device behind a hub, for a user who may not open drives, with a configuration that lets
+// the library fall back to the hub side channel.
+inline DeviceSpec BehindHub(DeviceSpec spec) {
+    const auto inner = spec.change;
+    spec.change = [inner](sim::BridgeState& s) {
+        if (inner) {
+            inner(s);
+        }
+        s.usbHubDepth = 1;
+    };
+    spec.vendorLines.push_back("NONADMIN=YES");
+    return spec;
+}
+
+// Takes the administrator rights away and lets QDACheckCD switch the library to hub mode.
+inline void EnterHubMode(DeviceFixture& fx) {
+    fx.machine().SetMachine([](sim::MachineConfig& m) { m.admin = false; });
+    QdaRequest request = fx.Request();
+    ASSERT_EQ(QDACheckCD(&request), 1);
+    ASSERT_EQ(request.errorCode, '1');
+}
+
 // Sectors read through QDARdWrDirect.
 inline std::vector<std::uint8_t> ReadDirect(const DeviceFixture& fx, std::uint32_t lba,
                                             std::uint16_t count) {

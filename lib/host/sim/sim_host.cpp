@@ -593,9 +593,12 @@ class SimHost final : public Host {
         if (relative.empty() || *relative.begin() == "..") {
             return std::nullopt;
         }
-        std::u16string name = std::u16string(1, static_cast<char16_t>(*letter)) + u":";
+        // Appended piece by piece: GCC 12 at -O3 takes a concatenation of temporaries here for
+        // an overlapping copy (-Wrestrict).
+        std::u16string name{static_cast<char16_t>(*letter), u':'};
         for (const auto& part : relative) {
-            name += u"\\" + part.u16string();
+            name.push_back(u'\\');
+            name.append(part.u16string());
         }
         return name;
     }

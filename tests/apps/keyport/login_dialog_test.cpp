@@ -53,6 +53,32 @@ TEST_F(KeyportTest, ThreeRefusalsOfferTheHintAndTheCycleRepeats) {
     EXPECT_EQ(refreshes, 0);
 }
 
+TEST_F(KeyportTest, OptionsWaitsForTheHintAfterTheThirdRefusal) {
+    view.OnOpen(kHintTemplate, [](ScriptedWindow& w) { w.Press(kHintOk); });
+    int changeDialogs = 0;
+    view.OnOpen(kChangePasswordTemplate, [&](ScriptedWindow& w) {
+        ++changeDialogs;
+        w.Escape();
+    });
+    view.OnOpen(kLoginTemplate, [&](ScriptedWindow& w) {
+        EXPECT_TRUE(w.Enabled(kOptionsButton));
+        for (int attempt = 1; attempt <= 3; ++attempt) {
+            LoginWith(w, u"wrong99");
+            // Options stays usable through the first two refusals.
+            EXPECT_EQ(w.Enabled(kOptionsButton), attempt < 3);
+        }
+        w.Press(kOptionsButton);  // refused: no dialog opens
+        EXPECT_EQ(changeDialogs, 0);
+        w.Press(kHintButton);
+        EXPECT_TRUE(w.Enabled(kOptionsButton));
+        w.Press(kOptionsButton);
+        EXPECT_EQ(changeDialogs, 1);
+        w.Press(kCancelButton);
+    });
+    EXPECT_EQ(app.Run(u""), Outcome::kDone);
+    EXPECT_EQ(app.session().attempts, 3);
+}
+
 TEST_F(KeyportTest, LoginButtonFollowsThePasswordLength) {
     view.OnOpen(kLoginTemplate, [&](ScriptedWindow& w) {
         EXPECT_EQ(w.Limit(kPasswordEdit), 10u);

@@ -4,6 +4,8 @@
 
 #include "apps/support/keyport_fixture.h"
 #include "apps/support/program_instances.h"
+#include "common/terminal_view.h"
+#include "support/fake_console.h"
 
 namespace kvx::test {
 namespace {
@@ -288,6 +290,24 @@ TEST_F(KeyportTest, FrameEndsAfterAFailedStatusOrCheck) {
     gone.app.Run(u"");
     EXPECT_EQ(gone.view.MessageIds(), std::vector<ui::StringId>{103});
     EXPECT_EQ(gone.view.now(), 500u);
+}
+
+// The terminal view fires timers while a message box waits for its key, as Windows dispatches
+// them under a box: the frame's wait for the drive must not show a second box meanwhile.
+TEST_F(KeyportTest, FrameNeverStacksMessageBoxesWhileItsTimersRun) {
+    int checks = 0;
+    const auto plain = library.checkCd;
+    library.checkCd = [&](QdaRequest& r) { return ++checks == 1 ? plain(r) : 0; };
+    FakeConsole console;
+    const std::uint64_t answered = console.now + 3000;
+    console.Type("\r", answered);  // the box is up from the first tick until then
+    ui::TerminalView terminal(console, host, strings);
+    FakeLoader terminalLoader(&library);
+    CKEYPORTApp program(host, terminal, terminalLoader, strings);
+    EXPECT_EQ(program.Run(u""), Outcome::kDone);
+    // Start-up's check and the first tick's; no tick ran under the box.
+    EXPECT_EQ(checks, 2) << console.output;
+    EXPECT_GE(console.now, answered);
 }
 
 // --- Command words -------------------------------------------------------------------------
