@@ -2,12 +2,16 @@
 // millisecond clock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string_view>
 
 namespace kvx::ui {
+
+// A terminal's width when it does not tell its own.
+inline constexpr std::size_t kDefaultColumns = 80;
 
 // What ReadByte returns once the input has ended.
 inline constexpr int kEndOfInput = -1;
@@ -25,6 +29,8 @@ class Console {
     virtual std::uint64_t NowMs() = 0;
     // Whether the output is a terminal that understands ANSI control sequences.
     virtual bool IsTerminal() const = 0;
+    // The terminal's width in characters (kDefaultColumns when it does not say).
+    virtual std::size_t Columns() const { return kDefaultColumns; }
 };
 
 // Standard input and output; a terminal is switched to unechoed, unbuffered input for the

@@ -2,46 +2,11 @@
 
 #include <algorithm>
 
+#include "common/terminal_render.h"
 #include "host/text.h"
 
 namespace kvx::ui {
 namespace {
-
-constexpr int kSequenceMs = 30;         // bytes of one key sequence arrive within this
-constexpr std::size_t kEditWidth = 24;  // edits without a limit of their own
-constexpr std::size_t kWidestEdit = 40;
-
-const char* IconWord(Icon icon) {
-    switch (icon) {
-        case Icon::kError:
-            return " (error)";
-        case Icon::kInformation:
-            return " (information)";
-        case Icon::kWarning:
-            return " (warning)";
-        case Icon::kQuestion:
-            return " (question)";
-        case Icon::kNone:
-            break;
-    }
-    return "";
-}
-
-// Message texts break lines with "\r", "\n" or both.
-std::vector<std::u16string> Lines(std::u16string_view text) {
-    std::vector<std::u16string> lines(1);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'\r' || text[i] == u'\n') {
-            if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
-                ++i;
-            }
-            lines.emplace_back();
-        } else {
-            lines.back() += text[i];
-        }
-    }
-    return lines;
-}
 
 // The letter a label marks with '&', upper-cased; 0 when none.
 char32_t Mnemonic(std::u16string_view text) {
@@ -175,7 +140,7 @@ void TerminalView::Loop(Done done) {
         if (ended_) {
             console_.Sleep(timeout);
         } else {
-            const Input input = ReadKey(timeout);
+            const KeyInput input = ReadKey(timeout);
             if (input.key == Key::kEnd) {
                 ended_ = true;
             } else if (input.key != Key::kNone) {
@@ -191,85 +156,11 @@ void TerminalView::Loop(Done done) {
     }
 }
 
-TerminalView::Input TerminalView::ReadKey(int timeoutMs) {
-    const auto first = console_.ReadByte(timeoutMs);
-    if (!first) {
-        return {};
-    }
-    const int b = *first;
-    if (b == kEndOfInput) {
-        return {Key::kEnd};
-    }
-    switch (b) {
-        case 0x1B: {
-            const auto next = console_.ReadByte(kSequenceMs);
-            if (!next || *next == kEndOfInput) {
-                return {Key::kEscape};
-            }
-            if (*next == '[' || *next == 'O') {
-                // A control sequence: Shift-Tab and the arrow keys move the focus.
-                for (int i = 0; i < 8; ++i) {
-                    const auto c = console_.ReadByte(kSequenceMs);
-                    if (!c || *c == kEndOfInput) {
-                        break;
-                    }
-                    if (*c >= 0x40 && *c <= 0x7E) {
-                        if (*c == 'Z' || *c == 'A' || *c == 'D') {
-                            return {Key::kBackTab};
-                        }
-                        if (*c == 'B' || *c == 'C') {
-                            return {Key::kTab};
-                        }
-                        break;
-                    }
-                }
-                return {};
-            }
-            return {Key::kAlt, std::u16string(1, static_cast<char16_t>(*next))};
-        }
-        case 0x09:
-            return {Key::kTab};
-        case 0x0D:
-        case 0x0A:
-            return {Key::kEnter};
-        case 0x7F:
-        case 0x08:
-            return {Key::kBackspace};
-        case 0x20:
-            return {Key::kSpace, u" "};
-        case 0x01:
-            return {Key::kAbout};
-        case 0x03:
-            return {Key::kInterrupt};
-        default:
-            break;
-    }
-    if (b < 0x20) {
-        return {};
-    }
-    if (b < 0x80) {
-        return {Key::kChar, std::u16string(1, static_cast<char16_t>(b))};
-    }
-    // A UTF-8 sequence: its lead byte says how many bytes follow; a malformed one is dropped.
-    const int extra = (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0) {
-        return {};
-    }
-    std::string sequence(1, static_cast<char>(b));
-    for (int i = 0; i < extra; ++i) {
-        const auto more = console_.ReadByte(kSequenceMs);
-        if (!more || *more == kEndOfInput || (*more & 0xC0) != 0x80) {
-            return {};
-        }
-        sequence += static_cast<char>(*more);
-    }
-    if (!IsValidUtf8(sequence)) {
-        return {};
-    }
-    return {Key::kChar, FromUtf8(sequence)};
+KeyInput TerminalView::ReadKey(int timeoutMs) {
+    return DecodeKey([this](int ms) { return console_.ReadByte(ms); }, timeoutMs);
 }
 
-void TerminalView::HandleWindowKey(TerminalWindow& w, const Input& input) {
+void TerminalView::HandleWindowKey(TerminalWindow& w, const KeyInput& input) {
     const ControlState* focused = w.Find(w.focus());
     switch (input.key) {
         case Key::kChar:
@@ -346,7 +237,7 @@ void TerminalView::HandleWindowKey(TerminalWindow& w, const Input& input) {
     }
 }
 
-void TerminalView::HandleBoxKey(Box& box, const Input& input) {
+void TerminalView::HandleBoxKey(Box& box, const KeyInput& input) {
     const bool yesNo = box.message->buttons == Buttons::kYesNo;
     const int dismissed = yesNo ? kResultNo : kResultOk;
     switch (input.key) {
@@ -409,113 +300,6 @@ void TerminalView::PollDevices() {
 
 // --- Drawing -------------------------------------------------------------------------------
 
-std::string TerminalView::Label(std::u16string_view text, bool underline) const {
-    // The text goes out in runs, so that characters of two UTF-16 units stay whole.
-    std::string out;
-    std::u16string run;
-    const bool ansi = console_.IsTerminal();
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'&' && i + 1 < text.size()) {
-            ++i;
-            if (text[i] != u'&' && underline && ansi) {
-                const bool pair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
-                                  text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
-                const std::size_t units = pair ? 2 : 1;
-                out += ToUtf8(run) + "\x1b[4m" + ToUtf8(text.substr(i, units)) + "\x1b[24m";
-                run.clear();
-                i += units - 1;
-                continue;
-            }
-        }
-        run += text[i];
-    }
-    return out + ToUtf8(run);
-}
-
-std::string TerminalView::RenderWindow(const TerminalWindow& w) {
-    std::string out = "=== " + ToUtf8(w.title()) + " ===\n";
-    std::string buttons;
-    const auto& controls = w.controls();
-    const auto marker = [&w](const ControlState& c) {
-        return std::string(c.id == w.focus() ? "> " : "  ");
-    };
-    const auto edit = [](const ControlState& c) {
-        const std::size_t width =
-            std::min(kWidestEdit, std::max(c.limit != 0 ? c.limit : kEditWidth, c.text.size()));
-        std::string inside =
-            c.kind == ControlKind::kPasswordEdit ? std::string(c.text.size(), '*') : ToUtf8(c.text);
-        inside += std::string(width - std::min(width, c.text.size()), ' ');
-        return c.enabled ? "[" + inside + "]" : "{" + inside + "}";
-    };
-    for (std::size_t i = 0; i < controls.size(); ++i) {
-        const ControlState& c = controls[i];
-        if (!c.shown) {
-            continue;
-        }
-        switch (c.kind) {
-            case ControlKind::kStatic: {
-                const ControlState* next = i + 1 < controls.size() ? &controls[i + 1] : nullptr;
-                if (next != nullptr && next->IsEdit() && next->shown) {
-                    out += marker(*next) + Label(c.text, true) + " " + edit(*next) + "\n";
-                    ++i;
-                    break;
-                }
-                for (const auto& line : Lines(c.text)) {
-                    out += "  " + Label(line, true) + "\n";
-                }
-                break;
-            }
-            case ControlKind::kEdit:
-            case ControlKind::kPasswordEdit:
-            case ControlKind::kReadOnlyEdit:
-                out += marker(c) + edit(c) + "\n";
-                break;
-            case ControlKind::kButton:
-            case ControlKind::kDefaultButton: {
-                const std::string label = Label(c.text, true);
-                const bool isDefault = c.id == w.defaultButton();
-                std::string shown = !c.enabled  ? "{ " + label + " }"
-                                    : isDefault ? "[[" + label + "]]"
-                                                : "[ " + label + " ]";
-                buttons += (c.id == w.focus() ? ">" : " ") + shown + " ";
-                break;
-            }
-            case ControlKind::kProgress: {
-                const unsigned filled = c.progress / 5;
-                out += "  [" + std::string(filled, '#') + std::string(20 - filled, '.') + "] " +
-                       std::to_string(c.progress) + " %\n";
-                break;
-            }
-            case ControlKind::kIcon:
-                break;
-        }
-    }
-    if (!buttons.empty()) {
-        out += buttons + "\n";
-    }
-    if (w.tooltips()) {
-        const std::u16string tip = tips_.Wide(w.focus());
-        if (!tip.empty()) {
-            out += "  Tip: " + ToUtf8(tip) + "\n";
-        }
-    }
-    return out;
-}
-
-std::string TerminalView::RenderBox(const Box& box) {
-    const Message& m = *box.message;
-    std::string out = "\n+--- " + ToUtf8(m.caption) + IconWord(m.icon) + " ---\n";
-    for (const auto& line : Lines(m.text)) {
-        out += "| " + ToUtf8(line) + "\n";
-    }
-    if (m.buttons == Buttons::kYesNo) {
-        out += box.yesFocused ? "+ >[[Yes]]  [ No ]\n" : "+  [ Yes ] >[[No]]\n";
-    } else {
-        out += "+ >[[OK]]\n";
-    }
-    return out;
-}
-
 void TerminalView::Render() {
     bool changed = dirty_;
     for (TerminalWindow* w : windows_) {
@@ -538,12 +322,14 @@ void TerminalView::Render() {
     if (top == nullptr && boxes_.empty()) {
         return;
     }
-    std::string screen = console_.IsTerminal() ? "\x1b[H\x1b[2J" : "\n";
+    const RenderStyle style{console_.IsTerminal(), console_.IsTerminal() ? console_.Columns() : 0};
+    std::string screen = style.ansi ? "\x1b[H\x1b[2J" : "\n";
     if (top != nullptr) {
-        screen += RenderWindow(*top);
+        const std::u16string tip = top->tooltips() ? tips_.Wide(top->focus()) : std::u16string();
+        screen += RenderWindow(*top, tip, style);
     }
     if (!boxes_.empty()) {
-        screen += RenderBox(*boxes_.back());
+        screen += RenderBox(*boxes_.back()->message, boxes_.back()->yesFocused, style);
     }
     screen +=
         "\n-- Tab: next   Enter: [[default]]   Esc: cancel   Alt+letter: that button   "

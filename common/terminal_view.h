@@ -17,6 +17,7 @@
 #include "common/basic_window.h"
 #include "common/console.h"
 #include "common/strings.h"
+#include "common/terminal_keys.h"
 #include "common/tooltips.h"
 #include "host/host.h"
 
@@ -67,39 +68,17 @@ class TerminalView final : public View {
         bool yesFocused = false;
         std::optional<int> answer;
     };
-    enum class Key {
-        kNone,
-        kChar,
-        kTab,
-        kBackTab,
-        kEnter,
-        kSpace,
-        kEscape,
-        kBackspace,
-        kAlt,
-        kAbout,
-        kInterrupt,
-        kEnd
-    };
-    struct Input {
-        Key key = Key::kNone;
-        std::u16string text{};  // the character typed, or the letter pressed with Alt
-    };
-
     // Runs events until `done` says so.
     template <class Done>
     void Loop(Done done);
-    Input ReadKey(int timeoutMs);
-    void HandleWindowKey(TerminalWindow& window, const Input& input);
-    void HandleBoxKey(Box& box, const Input& input);
+    KeyInput ReadKey(int timeoutMs);
+    void HandleWindowKey(TerminalWindow& window, const KeyInput& input);
+    void HandleBoxKey(Box& box, const KeyInput& input);
     void FireTimers();
     void PollDevices();
     TerminalWindow* TopWindow();
 
     void Render();
-    std::string RenderWindow(const TerminalWindow& window);
-    std::string RenderBox(const Box& box);
-    std::string Label(std::u16string_view text, bool underline) const;
 
     Console& console_;
     Host& host_;

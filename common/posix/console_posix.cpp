@@ -1,6 +1,7 @@
 // The console on a POSIX terminal: raw input (no echo, no line editing, no signals from keys) so
 // that passwords are never echoed and every key reaches the view at once.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -103,6 +104,13 @@ class StdioConsole final : public Console {
     }
 
     bool IsTerminal() const override { return outputTerminal_; }
+    std::size_t Columns() const override {
+        winsize size{};
+        if (outputTerminal_ && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col != 0) {
+            return size.ws_col;
+        }
+        return kDefaultColumns;
+    }
 
   private:
     bool inputTerminal_;
