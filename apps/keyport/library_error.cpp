@@ -4,62 +4,63 @@
 #include <iterator>
 
 #include "apps/keyport/keyport_strings.h"
+#include "frame/errors.h"
 #include "security/hdd_info.h"
 
 namespace kvx::keyport {
 namespace {
 
 constexpr LibraryErrorEntry kTable[] = {
-    {1, kStrNoDriver},
-    {2, kStrNoAspi},
-    {3, kStrDriverRequest},
-    {4, kStrNoValidDevice},
-    {5, kStrNoIni},
-    {6, kStrLockFailed},
-    {7, kStrOutOfRange},
-    {8, kStrUnlockFailed},
-    {9, kStrNoMemory},
-    {10, kStrOperationFailed10},
-    {11, kStrFileSystemFailed},
-    {12, kStrMbrFailed},
-    {13, kStrNoMkisofs},
-    {14, kStrOperationFailed14},
-    {15, kStrNoImage},
-    {16, kStrNoChallenge},
-    {17, kStrNoResponse},
-    {18, kStrVerifyFailed},
-    {19, kStrVerifyCountFailed},
-    {20, kStrNoSupportInfo},
-    {21, kStrNoSendCommand},
-    {22, kStrNoAspiData},
-    {23, kStrCapsFailed},
-    {24, kStrExtCapsFailed},
-    {25, kStrAuthFailed},
-    {26, kStrCreateCdFailed},
-    {27, kStrDataBlockWrite},
-    {28, kStrInfoFailed},
-    {29, kStrNotCdLetter},
-    {30, kStrInvalidHandle},
-    {31, kStrPtcfFailed},
-    {32, kStrDataBlockRead},
-    {33, kStrDbrFailed},
-    {34, kStrFatFailed},
-    {35, kStrNoFreeSpace},
-    {36, kStrCdVerifyFailed},
-    {37, kStrAesEnableFailed},
-    {38, kStrHiddenRead},
-    {39, kStrHiddenWrite},
-    {40, kStrUnlockVolume},
-    {41, kStrBackupWrite},
-    {42, kStrCdRead},
-    {43, kStrCdImageRead},
-    {44, kStrCdMismatch},
-    {46, kStrDiskReadFail},
-    {47, kStrSecAesFailed},
-    {48, kStrAesKeyFailed},
-    {50, kStrHintTooLong},
-    {51, kStrEmptyPassword},
-    {52, kStrNoStampRecord},
+    {kErrNoDriver, kStrNoDriver},
+    {kErrAspiNotLoaded, kStrNoAspi},
+    {kErrDriverRequest, kStrDriverRequest},
+    {kErrNoCdFound, kStrNoValidDevice},
+    {kErrConfigMissing, kStrNoIni},
+    {kErrNotLocked, kStrLockFailed},
+    {kErrOutOfRange, kStrOutOfRange},
+    {kErrUnlockFailed, kStrUnlockFailed},
+    {kErrNoMemory, kStrNoMemory},
+    {kErrOperationFailed10, kStrOperationFailed10},
+    {kErrFormatFailed, kStrFileSystemFailed},
+    {kErrMbrNotWritten, kStrMbrFailed},
+    {kErrNoImageTool, kStrNoMkisofs},
+    {kErrOperationFailed14, kStrOperationFailed14},
+    {kErrImage, kStrNoImage},
+    {kErrNoChallenge, kStrNoChallenge},
+    {kErrResponseNotSent, kStrNoResponse},
+    {kErrVerifyFailed, kStrVerifyFailed},
+    {kErrVerifyCount, kStrVerifyCountFailed},
+    {kErrNoSupportInfo, kStrNoSupportInfo},
+    {kErrNoSendCommand, kStrNoSendCommand},
+    {kErrNoAspiData, kStrNoAspiData},
+    {kErrCapsFailed, kStrCapsFailed},
+    {kErrExtCapsFailed, kStrExtCapsFailed},
+    {kErrPasswordRefused, kStrAuthFailed},
+    {kErrMediumNotWritten, kStrCreateCdFailed},
+    {kErrRewriteFailed, kStrDataBlockWrite},
+    {kErrNoCapacity, kStrInfoFailed},
+    {kErrDriveCheckFailed, kStrNotCdLetter},
+    {kErrNoDriveHandle, kStrInvalidHandle},
+    {kErrIdentifyFailed, kStrPtcfFailed},
+    {kErrBlockNotRead, kStrDataBlockRead},
+    {kErrBootNotWritten, kStrDbrFailed},
+    {kErrFatNotWritten, kStrFatFailed},
+    {kErrNoFreeSpace, kStrNoFreeSpace},
+    {kErrReadBack, kStrCdVerifyFailed},
+    {kErrAesEnable, kStrAesEnableFailed},
+    {kErrAccessReadFailed, kStrHiddenRead},
+    {kErrAccessWriteFailed, kStrHiddenWrite},
+    {kErrUnlockVolume, kStrUnlockVolume},
+    {kErrBackupWrite, kStrBackupWrite},
+    {kErrBackupRead, kStrCdRead},
+    {kErrBackupCheck, kStrCdImageRead},
+    {kErrBackupDiffers, kStrCdMismatch},
+    {kErrIdentifierRefused, kStrDiskReadFail},
+    {kErrSecAesEnable, kStrSecAesFailed},
+    {kErrKeyOrIv, kStrAesKeyFailed},
+    {kErrHintTooLong, kStrHintTooLong},
+    {kErrEmptyPassword, kStrEmptyPassword},
+    {kErrNoStamp, kStrNoStampRecord},
 };
 
 }  // namespace
@@ -79,15 +80,15 @@ std::optional<ui::Message> LibraryErrorMessage(const Session& session, std::uint
     const std::u16string base = session.String(entry->id);
     std::u16string text;
     switch (code) {
-        case 1:
-        case 3:  // the Windows 9x driver, named after the product prefix
+        case kErrNoDriver:
+        case kErrDriverRequest:  // the Windows 9x driver, named after the product prefix
             text = ui::FormatStrings(u"%s %s%s", {base, session.names.prefix, u"KVX.VXD!"});
             break;
-        case 11:
+        case kErrFormatFailed:
             text = ui::FormatStrings(
                 u"%s %s", {base, session.String(flash ? kStrFlashMedia : kStrHardDrive)});
             break;
-        case 28:
+        case kErrNoCapacity:
             text = ui::FormatStrings(
                 u"%s %s", {base, session.String(flash ? kStrFlashInfo : kStrHardDriveInfo)});
             break;

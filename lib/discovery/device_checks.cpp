@@ -7,6 +7,7 @@
 #include "discovery/identify.h"
 #include "discovery/inquiry.h"
 #include "frame/config.h"
+#include "frame/errors.h"
 #include "frame/export_frame.h"
 #include "frame/os_type.h"
 #include "frame/qda.h"
@@ -15,7 +16,6 @@
 namespace kvx {
 namespace {
 
-constexpr std::uint8_t kErrNoCdFound = 4;
 constexpr std::uint8_t kHubModeSignal = '1';
 constexpr unsigned kCheckCdModels = 27;  // indices 0 to 26
 constexpr unsigned kCheckSecModels = 11;

@@ -3,6 +3,7 @@
 
 #include "discovery/hub_scan.h"
 #include "discovery/identify.h"
+#include "frame/errors.h"
 #include "frame/export_frame.h"
 #include "frame/os_type.h"
 #include "frame/qda.h"
@@ -118,7 +119,7 @@ KVX_API int KVX_CALL QDAEjectSec(QdaRequest* request) {
         frame.log().Write(u"Close the handle created for " + name, kPass);
     }
     if (!ok) {
-        frame.Fail(kErrDriveNotOpened);
+        frame.Fail(kErrNoDriveHandle);
     }
     return frame.Finish(ok);
 }

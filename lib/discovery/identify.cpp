@@ -1,4 +1,5 @@
 #include "discovery/identify.h"
+#include "frame/errors.h"
 
 #include <iterator>
 
@@ -88,7 +89,7 @@ bool IdentifyDevice(DeviceState& state, std::uint8_t letter, std::uint8_t& error
     }
     const OpenResult drive = OpenVolume(host, static_cast<char16_t>(letter));
     if (drive.handle == kInvalidHandle) {
-        SetErrorOnce(errorByte, kErrDriveNotOpened);
+        SetErrorOnce(errorByte, kErrNoDriveHandle);
         return false;
     }
     state.drive = drive.handle;

@@ -7,12 +7,11 @@
 #include "discovery/inquiry.h"
 #include "frame/config.h"
 #include "frame/device_state.h"
+#include "frame/errors.h"
 
 namespace kvx {
 
 // Error codes of the identification.
-inline constexpr std::uint8_t kErrConfigMissing = 5;
-inline constexpr std::uint8_t kErrDriveNotOpened = 30;
 
 // Checks the unit at `letter` against the configured models and opens it as the state's drive.
 // Refreshes the wrapping mode, the ATAPI rewrite and the chip flags for the device it matched.

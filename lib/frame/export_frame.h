@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "frame/device_state.h"
+#include "frame/errors.h"
 #include "frame/log.h"
 #include "frame/qda.h"
 
@@ -20,8 +21,6 @@ using IdentifyFn = bool (*)(DeviceState& state, std::uint8_t letter, std::uint8_
 using EndSessionFn = bool (*)(DeviceState& state);
 
 // Error codes of the frame.
-inline constexpr std::uint8_t kErrAspiNotLoaded = 2;
-inline constexpr std::uint8_t kErrDriveCheckFailed = 29;
 
 class ExportFrame {
   public:

@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "discovery/identify.h"
+#include "frame/errors.h"
 #include "frame/export_frame.h"
 #include "frame/qda.h"
 #include "frame/request_text.h"
@@ -21,7 +22,6 @@ namespace kvx::media {
 namespace {
 
 constexpr std::uint8_t kCdFormatted = 0xFC;
-constexpr std::uint8_t kErrHintTooLong = 50;
 
 // Password digest, hint and (hard disks) identifier digest into the block. False with a code.
 bool StoreSecrets(ExportFrame& frame, const MediumInfo& medium, std::span<std::uint8_t> image,

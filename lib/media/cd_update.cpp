@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "discovery/identify.h"
+#include "frame/errors.h"
 #include "frame/export_frame.h"
 #include "frame/os_type.h"
 #include "frame/qda.h"
@@ -29,18 +30,7 @@ constexpr char16_t kSection[] = u"QDAUpdateCDPart()";
 constexpr char16_t kWriteSection[] = u"onDoCDFSFormat()";
 constexpr char16_t kFailed[] = u"Failed";
 
-constexpr std::uint8_t kErrNotLocked = 6;
-constexpr std::uint8_t kErrNoRoom = 7;
-constexpr std::uint8_t kErrImage = 15;
-constexpr std::uint8_t kErrImageBlockWrite = 26;
-constexpr std::uint8_t kErrReadBack = 36;
-constexpr std::uint8_t kErrUnlock = 40;
-constexpr std::uint8_t kErrBackupWrite = 41;
-constexpr std::uint8_t kErrBackupRead = 42;
-constexpr std::uint8_t kErrBackupCheck = 43;
-constexpr std::uint8_t kErrBackupDiffers = 44;
 // New: the device's image stamp could not be read.
-constexpr std::uint8_t kErrNoStamp = 52;
 
 constexpr std::uint32_t kPiece = 128 * kSectorSize;
 constexpr std::uint32_t kStampFromEnd = 33;
@@ -214,7 +204,7 @@ bool WriteISOData(Update& u, std::u16string_view path, int mode, bool stampIt) {
         if (!u.WriteMedium(at / kSectorSize, data)) {
             u.LogWrite(whole ? u"Writing 128 sector CD Data to Hard Drive"
                              : u"Writing one sector CD Data to Hard Drive");
-            u.frame.Fail(whole ? kErrImageBlockWrite : kErrImage);
+            u.frame.Fail(whole ? kErrMediumNotWritten : kErrImage);
             return false;
         }
         progress.Update(at, bytes);
@@ -380,7 +370,7 @@ bool Run(ExportFrame& frame, const QdaImageRequest& images, bool& locked) {
     if (static_cast<std::int64_t>(Sectors(imageBytes)) > room ||
         std::uint64_t{request.cdSizeMb} + request.spareCdMb < newMb ||
         (secureStart != 0 && newMb * 2048 > secureStart)) {
-        frame.Fail(kErrNoRoom);
+        frame.Fail(kErrOutOfRange);
         return false;
     }
     const std::uint32_t oldCdMb = request.cdSizeMb;
@@ -443,7 +433,7 @@ KVX_API int KVX_CALL QDAUpdateCDPart(QdaRequest* request, QdaImageRequest* image
     bool ok = frame.Begin() && images != nullptr && media::Run(frame, *images, locked);
     DeviceState& state = frame.state();
     if (locked && !DismountAndUnlock(frame.host(), state.drive)) {
-        SetErrorOnce(request->errorCode, media::kErrUnlock);
+        SetErrorOnce(request->errorCode, kErrUnlockVolume);
     }
     return frame.Finish(ok);
 }

@@ -1,6 +1,7 @@
 // The FAT12/FAT16 layout of flash media up to 2048 MB: the whole system area built in memory and
 // streamed to the medium, 128 sectors a write and then one sector a write. What follows the root
 // directory is left as it was.
+#include "frame/errors.h"
 #include "frame/os_type.h"
 #include "frame/request_text.h"
 #include "media/progress.h"
@@ -33,7 +34,7 @@ bool Stream(ExportFrame& frame, const PartitionPlan& plan, std::span<const std::
         if (!stream.WriteSectors(plan.base + offset / kSector, image.subspan(offset, kSector))) {
             log.WriteIn(kWriteSection, u"Writing one sector of filesystem into Secure Hard Drive",
                         kFailed);
-            frame.Fail(kErrSectorNotWritten);
+            frame.Fail(kErrMediumNotWritten);
             return false;
         }
         progress.Update(offset, image.size());

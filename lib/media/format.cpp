@@ -9,6 +9,7 @@
 
 #include "discovery/identify.h"
 #include "frame/config.h"
+#include "frame/errors.h"
 #include "frame/os_type.h"
 #include "frame/qda.h"
 #include "frame/request_text.h"
@@ -26,9 +27,6 @@ namespace {
 
 constexpr char16_t kSection[] = u"QDAFormatHDD()";
 constexpr std::size_t kLabelChars = 50;
-constexpr std::uint8_t kErrAesEnable = 37;
-constexpr std::uint8_t kErrSecAesEnable = 47;
-constexpr std::uint8_t kErrKeyOrIv = 48;
 constexpr std::uint8_t kStoreWithUnlock = 4;
 constexpr std::uint8_t kPublicLabelMode = 1;
 

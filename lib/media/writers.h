@@ -7,19 +7,13 @@
 #include <span>
 #include <string_view>
 
+#include "frame/errors.h"
 #include "frame/export_frame.h"
 #include "media/geometry.h"
 #include "media/layout.h"
 #include "security/hdd_info.h"
 
 namespace kvx::media {
-
-inline constexpr std::uint8_t kErrFormatFailed = 11;  // also: sizes without a valid layout
-inline constexpr std::uint8_t kErrMbrNotWritten = 12;
-inline constexpr std::uint8_t kErrSectorNotWritten = 26;
-inline constexpr std::uint8_t kErrNoDriveHandle = 30;
-inline constexpr std::uint8_t kErrBootNotWritten = 33;
-inline constexpr std::uint8_t kErrFatNotWritten = 34;
 
 // Where the partition goes and what it claims: sectors [base, base + sectors).
 struct PartitionPlan {

@@ -5,13 +5,9 @@
 #include <span>
 
 #include "frame/device_state.h"
+#include "frame/errors.h"
 
 namespace kvx {
-
-inline constexpr std::uint8_t kErrNoChallenge = 16;
-inline constexpr std::uint8_t kErrResponseNotSent = 17;
-inline constexpr std::uint8_t kErrPasswordRefused = 25;
-inline constexpr std::uint8_t kErrIdentifierRefused = 46;
 
 // Step 1: a fresh 16-byte challenge; `uniqueId` selects the identifier variant (byte 3 = 1).
 bool GetChallenge(DeviceState& state, bool uniqueId, std::uint8_t (&challenge)[16]);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "frame/device_state.h"
+#include "frame/errors.h"
 #include "security/hdd_info.h"
 
 namespace kvx {
@@ -45,9 +46,6 @@ inline constexpr std::size_t kFlashIdLength = 12;
 inline constexpr std::size_t kUnlock = 302;  // 16 bytes
 inline constexpr std::size_t kUnlockLength = 16;
 }  // namespace block
-
-inline constexpr std::uint8_t kErrBlockNotRead = 32;
-inline constexpr std::uint8_t kErrRewriteFailed = 27;
 
 // Where the region lies: flash total-10 .. total-1, hard disks total-40 .. total-35; in the hidden
 // area when the bridge has an AES engine.

@@ -1,4 +1,5 @@
 #include "security/hdd_info.h"
+#include "frame/errors.h"
 
 #include <cstring>
 
@@ -14,7 +15,6 @@ namespace {
 
 constexpr char16_t kSection[] = u"qdaGetHDDInfo()";
 constexpr char16_t kExtSection[] = u"qdaGetHDDInfo";
-constexpr std::uint8_t kErrNoDrive = 30;
 constexpr std::uint32_t kSectorsPerMb = 2048;
 constexpr std::uint8_t kAtaIdentify = 0xEC;
 constexpr std::size_t kSerialAt = 20;
@@ -56,7 +56,7 @@ bool GetHddInfo(DeviceState& state, const DiagnosticLog& log, std::uint8_t& erro
                 MediumInfo& info) {
     GetOsType(state);
     if (state.osType == kOsNt5OrLater && state.drive == kInvalidHandle && state.hubMode == 0) {
-        SetErrorOnce(errorByte, kErrNoDrive);
+        SetErrorOnce(errorByte, kErrNoDriveHandle);
         return false;
     }
     const std::optional<std::uint32_t> caps = ReadCapabilities(state);

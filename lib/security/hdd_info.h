@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "frame/device_state.h"
+#include "frame/errors.h"
 #include "frame/log.h"
 
 namespace kvx {
@@ -21,12 +22,6 @@ inline constexpr std::uint8_t kMediaHardDisk = 1;
 inline constexpr std::uint8_t kMediaFlash = 2;
 
 // Error codes of the capability queries.
-inline constexpr std::uint8_t kErrNoMemory = 9;
-inline constexpr std::uint8_t kErrCapsFailed = 23;
-inline constexpr std::uint8_t kErrExtCapsFailed = 24;
-inline constexpr std::uint8_t kErrNoCapacity = 28;
-inline constexpr std::uint8_t kErrIdentifyFailed = 31;
-inline constexpr std::uint8_t kErrVerifyCount = 19;
 
 struct MediumInfo {
     std::uint32_t sizeMb = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "discovery/identify.h"
+#include "frame/errors.h"
 #include "frame/export_frame.h"
 #include "frame/qda.h"
 #include "frame/request_text.h"
@@ -21,9 +22,6 @@
 #include "transport/vendor.h"
 
 namespace kvx {
-
-inline constexpr std::uint8_t kErrHintTooLong = 50;
-inline constexpr std::uint8_t kErrEmptyPassword = 51;
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "discovery/identify.h"
+#include "frame/errors.h"
 #include "frame/export_frame.h"
 #include "frame/qda.h"
 #include "frame/request_text.h"
@@ -14,9 +15,6 @@
 namespace kvx {
 namespace {
 
-constexpr std::uint8_t kErrBeyondMedium = 7;
-constexpr std::uint8_t kErrReadFailed = 38;
-constexpr std::uint8_t kErrWriteFailed = 39;
 // The stamp record lies in the hidden area at total - 33 on hard disks.
 constexpr std::uint32_t kStampFromEnd = 33;
 
@@ -52,7 +50,7 @@ bool Transfer(ExportFrame& frame, std::uint32_t lba, bool hidden, std::uint8_t* 
     if (data == nullptr ||
         !ReadWriteSectors(frame.state(), lba, request.sectorCount, hidden, read, data)) {
         frame.log().Write(u"Issue PASSTHRU_HIDDEN_RDWR", kFail);
-        frame.Fail(read ? kErrReadFailed : kErrWriteFailed);
+        frame.Fail(read ? kErrAccessReadFailed : kErrAccessWriteFailed);
         return false;
     }
     return true;
@@ -98,7 +96,7 @@ KVX_API int KVX_CALL QDAHiddenPartRdWr(QdaRequest* request, uint8_t* data) {
         (write && (Overlaps(start, count, place.start, place.sectors) ||
                    (medium.IsHardDisk() &&
                     Overlaps(start, count, medium.totalSectors - kStampFromEnd, 1))))) {
-        frame.Fail(kErrBeyondMedium);
+        frame.Fail(kErrOutOfRange);
         return frame.Finish(false, &EndSession);
     }
     const bool ok = Transfer(frame, static_cast<std::uint32_t>(start), medium.aesEngine, data);
@@ -121,7 +119,7 @@ KVX_API int KVX_CALL QDARdWrDirect(QdaRequest* request, uint8_t* data) {
     const std::uint64_t limit = std::uint64_t{medium.sizeMb} * 2048;
     if (request->startSector >= limit ||
         !WithinLimit(request->startSector, request->sectorCount, limit)) {
-        frame.Fail(kErrBeyondMedium);
+        frame.Fail(kErrOutOfRange);
         return frame.Finish(false);
     }
     return frame.Finish(Transfer(frame, request->startSector, false, data));

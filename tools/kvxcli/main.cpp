@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/errors.h"
 #include "frame/qda.h"
 
 #ifdef _WIN32
@@ -28,10 +29,11 @@
 namespace {
 
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: kvxcli check | status LETTER | capacity LETTER | login LETTER | read LETTER "
-                 "SECTOR [COUNT] |"
-                 " eject LETTER\n");
+    std::fprintf(
+        stderr,
+        "usage: kvxcli check | status LETTER | capacity LETTER | login LETTER | read LETTER "
+        "SECTOR [COUNT] |"
+        " eject LETTER\n");
 }
 
 std::string Letters(const uint8_t* letters, std::size_t n) {
@@ -133,7 +135,7 @@ int Login(QdaRequest& request) {
     const int ok = QDASHA2Auth(&request);
     std::memset(request.password, 0, sizeof request.password);
     if (!ok) {
-        if (request.errorCode == 25) {
+        if (request.errorCode == kvx::kErrPasswordRefused) {
             std::fprintf(stderr, "wrong password; %u tries left\n",
                          static_cast<unsigned>(request.verifyCount));
             return 1;
