@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "security/wipe.h"
+#include "crypto/wipe.h"
 
 namespace kvx::ui {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "crypto/wipe.h"
 #include "host/text.h"
-#include "security/wipe.h"
 
 namespace kvx::ui {
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "common/view.h"
-#include "security/wipe.h"
+#include "crypto/wipe.h"
 
 namespace kvx::ui {
 

@@ -1,7 +1,7 @@
 #include "frame/device_state.h"
 
+#include "crypto/wipe.h"
 #include "frame/os_type.h"
-#include "security/wipe.h"
 
 namespace kvx {
 namespace {

@@ -5,6 +5,9 @@
 #include <string>
 #include <type_traits>
 
+#include "crypto/secret_text.h"
+#include "crypto/sha256.h"
+#include "crypto/wipe.h"
 #include "discovery/identify.h"
 #include "frame/errors.h"
 #include "frame/export_frame.h"
@@ -14,9 +17,6 @@
 #include "security/authenticate.h"
 #include "security/data_block.h"
 #include "security/hdd_info.h"
-#include "security/secret_text.h"
-#include "security/sha256.h"
-#include "security/wipe.h"
 
 namespace kvx::media {
 namespace {

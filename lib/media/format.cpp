@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "discovery/identify.h"
 #include "frame/config.h"
 #include "frame/errors.h"
@@ -18,7 +19,6 @@
 #include "media/writers.h"
 #include "security/data_block.h"
 #include "security/hdd_info.h"
-#include "security/wipe.h"
 #include "transport/direction.h"
 #include "transport/vendor.h"
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "security/aes_reversed.h"
+#include "crypto/aes_reversed.h"
+#include "crypto/wipe.h"
 #include "security/data_block.h"
-#include "security/wipe.h"
 #include "transport/vendor.h"
 
 namespace kvx::media {

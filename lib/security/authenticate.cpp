@@ -4,15 +4,15 @@
 #include <string>
 #include <type_traits>
 
+#include "crypto/secret_text.h"
+#include "crypto/sha256.h"
+#include "crypto/wipe.h"
 #include "discovery/identify.h"
 #include "frame/export_frame.h"
 #include "frame/qda.h"
 #include "frame/request_text.h"
 #include "host/text.h"
 #include "security/hdd_info.h"
-#include "security/secret_text.h"
-#include "security/sha256.h"
-#include "security/wipe.h"
 #include "transport/direction.h"
 #include "transport/vendor.h"
 

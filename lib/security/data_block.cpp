@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "crypto/aes_reversed.h"
+#include "crypto/byte_scramble.h"
+#include "crypto/sha256.h"
+#include "crypto/wipe.h"
 #include "frame/export_frame.h"
-#include "security/aes_reversed.h"
 #include "security/authenticate.h"
-#include "security/byte_scramble.h"
-#include "security/sha256.h"
-#include "security/wipe.h"
 #include "transport/vendor.h"
 
 namespace kvx {

@@ -3,10 +3,10 @@
 
 #include <cstring>
 
+#include "crypto/wipe.h"
 #include "frame/export_frame.h"
 #include "frame/os_type.h"
 #include "frame/request_text.h"
-#include "security/wipe.h"
 #include "transport/direction.h"
 #include "transport/vendor.h"
 

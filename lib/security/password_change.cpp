@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "crypto/secret_text.h"
+#include "crypto/sha256.h"
+#include "crypto/wipe.h"
 #include "discovery/identify.h"
 #include "frame/errors.h"
 #include "frame/export_frame.h"
@@ -16,9 +19,6 @@
 #include "security/authenticate.h"
 #include "security/data_block.h"
 #include "security/hdd_info.h"
-#include "security/secret_text.h"
-#include "security/sha256.h"
-#include "security/wipe.h"
 #include "transport/vendor.h"
 
 namespace kvx {

@@ -1,6 +1,6 @@
 #include "transport/vendor.h"
 
-#include "security/wipe.h"
+#include "crypto/wipe.h"
 #include "transport/dispatcher.h"
 
 namespace kvx {

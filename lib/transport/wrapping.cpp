@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "security/aes_reversed.h"
-#include "security/sha256.h"
-#include "security/wipe.h"
-#include "transport/wrap_constant.h"
+#include "crypto/aes_reversed.h"
+#include "crypto/sha256.h"
+#include "crypto/wipe.h"
+#include "crypto/wrap_constant.h"
 
 namespace kvx {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "security/byte_scramble.h"
+#include "crypto/byte_scramble.h"
 #include "transport/dispatcher.h"
 
 namespace kvx {

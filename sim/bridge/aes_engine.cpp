@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
-#include "security/rijndael.h"
-#include "security/sha256.h"
-#include "security/wipe.h"
+#include "crypto/rijndael.h"
+#include "crypto/sha256.h"
+#include "crypto/wipe.h"
 #include "sim/bridge/block_region.h"
 #include "sim/bridge/hex.h"
 #include "sim/bridge/medium.h"

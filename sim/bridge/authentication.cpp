@@ -6,8 +6,8 @@
 #include <random>
 #include <utility>
 
-#include "security/sha256.h"
-#include "security/wipe.h"
+#include "crypto/sha256.h"
+#include "crypto/wipe.h"
 #include "sim/bridge/block_region.h"
 
 namespace kvx::sim {

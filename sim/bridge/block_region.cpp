@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "security/rijndael.h"
-#include "security/wipe.h"
+#include "crypto/rijndael.h"
+#include "crypto/wipe.h"
 #include "sim/bridge/identity.h"
 #include "sim/bridge/medium.h"
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "crypto/secret_text.h"
+#include "crypto/sha256.h"
+#include "crypto/wipe.h"
 #include "host/codepage.h"
-#include "security/secret_text.h"
-#include "security/sha256.h"
-#include "security/wipe.h"
 #include "sim/bridge/authentication.h"
 #include "sim/bridge/block_region.h"
 #include "sim/machine.h"

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "security/aes_reversed.h"
-#include "security/byte_scramble.h"
-#include "security/sha256.h"
+#include "crypto/aes_reversed.h"
+#include "crypto/byte_scramble.h"
+#include "crypto/sha256.h"
+#include "crypto/wrap_constant.h"
 #include "sim/bridge/authentication.h"
 #include "sim/bridge/command_log.h"
-#include "transport/wrap_constant.h"
 
 namespace kvx::sim {
 namespace {

@@ -10,7 +10,7 @@
 #include "sim/bridge/block_region.h"
 #include "sim/bridge/device_dir.h"
 #include "sim/bridge/medium.h"
-#include "sim/kvxsim_cli.h"
+#include "tools/kvxsim/kvxsim_cli.h"
 #include "sim/machine.h"
 #include "support/test_host.h"
 #include "tests/sim/sim_test_util.h"

@@ -9,10 +9,10 @@
 #include <type_traits>
 #include <vector>
 
+#include "crypto/sha256.h"
 #include "frame/qda.h"
 #include "host/codepage.h"
 #include "host/forwarding_host.h"
-#include "security/sha256.h"
 #include "sim/bridge/authentication.h"
 #include "sim/bridge/block_region.h"
 #include "support/device_fixture.h"

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "crypto/sha256.h"
 #include "frame/qda.h"
 #include "host/codepage.h"
 #include "host/forwarding_host.h"
-#include "security/sha256.h"
 #include "sim/bridge/commands.h"
 #include "support/device_fixture.h"
 

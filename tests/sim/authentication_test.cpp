@@ -9,8 +9,8 @@
 #include <random>
 #include <set>
 
+#include "crypto/sha256.h"
 #include "host/codepage.h"
-#include "security/sha256.h"
 #include "sim/bridge/block_region.h"
 #include "sim/bridge/device_dir.h"
 #include "sim/bridge/provision.h"

@@ -9,12 +9,12 @@
 #include <map>
 #include <sstream>
 
+#include "crypto/sha256.h"
 #include "host/codepage.h"
 #include "security/data_block.h"
-#include "security/sha256.h"
 #include "sim/bridge/block_region.h"
 #include "sim/bridge/medium.h"
-#include "sim/kvxsim_cli.h"
+#include "tools/kvxsim/kvxsim_cli.h"
 #include "support/sim_machine.h"
 #include "tests/sim/sim_test_util.h"
 

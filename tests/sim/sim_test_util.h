@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sim/bridge/bridge.h"
-#include "sim/kvxsim_cli.h"
+#include "tools/kvxsim/kvxsim_cli.h"
 
 namespace kvx::test {
 

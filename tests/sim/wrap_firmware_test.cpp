@@ -6,15 +6,15 @@
 #include <cstring>
 #include <string>
 
-#include "security/aes_reversed.h"
-#include "security/byte_scramble.h"
-#include "security/sha256.h"
+#include "crypto/aes_reversed.h"
+#include "crypto/byte_scramble.h"
+#include "crypto/sha256.h"
+#include "crypto/wrap_constant.h"
 #include "sim/bridge/bridge.h"
 #include "sim/bridge/device_dir.h"
 #include "sim/bridge/identity.h"
 #include "support/sim_machine.h"
 #include "tests/sim/sim_test_util.h"
-#include "transport/wrap_constant.h"
 #include "transport/wrapping.h"
 
 namespace kvx::test {

@@ -4,9 +4,9 @@
 #include <fstream>
 #include <type_traits>
 
+#include "crypto/aes_reversed.h"
+#include "crypto/byte_scramble.h"
 #include "host/text.h"
-#include "security/aes_reversed.h"
-#include "security/byte_scramble.h"
 
 namespace kvx::test {
 

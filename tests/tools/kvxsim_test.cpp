@@ -1,5 +1,5 @@
 // kvxsim, in process and as a program, and two programs one after the other on one device.
-#include "sim/kvxsim_cli.h"
+#include "tools/kvxsim/kvxsim_cli.h"
 
 #include <gtest/gtest.h>
 

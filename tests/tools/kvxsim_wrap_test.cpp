@@ -6,7 +6,7 @@
 
 #include "host/text.h"
 #include "sim/bridge/device_dir.h"
-#include "sim/kvxsim_cli.h"
+#include "tools/kvxsim/kvxsim_cli.h"
 #include "sim/machine.h"
 #include "support/sim_machine.h"
 #include "tests/sim/sim_test_util.h"

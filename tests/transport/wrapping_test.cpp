@@ -9,12 +9,12 @@
 #include <array>
 #include <cstring>
 
-#include "security/byte_scramble.h"
+#include "crypto/byte_scramble.h"
+#include "crypto/wrap_constant.h"
 #include "sim/bridge/identity.h"
 #include "sim/bridge/medium.h"
 #include "support/sim_library.h"
 #include "transport/vendor.h"
-#include "transport/wrap_constant.h"
 
 namespace kvx {
 namespace {

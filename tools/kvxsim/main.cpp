@@ -1,9 +1,9 @@
-// kvxsim: the emulated device tool. The commands live in sim/kvxsim_cli.cpp.
+// kvxsim: the emulated device tool. The commands live in kvxsim_cli.cpp.
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "sim/kvxsim_cli.h"
+#include "tools/kvxsim/kvxsim_cli.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);

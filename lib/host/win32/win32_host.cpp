@@ -23,10 +23,10 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "crypto/wipe.h"
 #include "host/host.h"
 #include "host/passthrough_buffer.h"
 #include "host/platform_host.h"
-#include "security/wipe.h"
 
 namespace kvx {
 namespace {

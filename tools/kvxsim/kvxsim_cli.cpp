@@ -1,4 +1,4 @@
-#include "sim/kvxsim_cli.h"
+#include "tools/kvxsim/kvxsim_cli.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
-#include "security/rijndael.h"
+#include "crypto/rijndael.h"
 
-#include "security/wipe.h"
+#include "crypto/wipe.h"
 
 namespace kvx {
 namespace {

@@ -1,4 +1,4 @@
-#include "security/sha256.h"
+#include "crypto/sha256.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "security/wipe.h"
+#include "crypto/wipe.h"
 #include "test_hex.h"
 
 namespace kvx {

@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "security/wipe.h"
+#include "crypto/wipe.h"
 
 namespace kvx {
 

@@ -1,7 +1,7 @@
-#include "security/aes_reversed.h"
+#include "crypto/aes_reversed.h"
 
-#include "security/rijndael.h"
-#include "security/wipe.h"
+#include "crypto/rijndael.h"
+#include "crypto/wipe.h"
 
 namespace kvx {
 

@@ -1,4 +1,4 @@
-#include "security/wipe.h"
+#include "crypto/wipe.h"
 
 namespace kvx {
 

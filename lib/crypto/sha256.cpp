@@ -1,6 +1,6 @@
-#include "security/sha256.h"
+#include "crypto/sha256.h"
 
-#include "security/wipe.h"
+#include "crypto/wipe.h"
 
 namespace kvx {
 namespace {

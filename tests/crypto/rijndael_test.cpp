@@ -1,4 +1,4 @@
-#include "security/rijndael.h"
+#include "crypto/rijndael.h"
 
 #include <gtest/gtest.h>
 

@@ -14,9 +14,9 @@
 #include <random>
 #include <vector>
 
-#include "security/aes_reversed.h"
-#include "security/rijndael.h"
-#include "security/sha256.h"
+#include "crypto/aes_reversed.h"
+#include "crypto/rijndael.h"
+#include "crypto/sha256.h"
 #include "test_hex.h"
 
 namespace kvx {

@@ -1,4 +1,4 @@
-#include "security/aes_reversed.h"
+#include "crypto/aes_reversed.h"
 
 #include <gtest/gtest.h>
 
