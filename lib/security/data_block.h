@@ -13,6 +13,7 @@
 
 #include "frame/device_state.h"
 #include "security/hdd_info.h"
+#include "security/wipe.h"
 
 namespace kvx {
 
@@ -60,7 +61,7 @@ RegionPlace BlockRegionPlace(const MediumInfo& medium);
 
 struct BlockRegion {
     RegionPlace place;
-    std::vector<std::uint8_t> bytes;   // plaintext of the whole region
+    WipedBytes bytes;                  // plaintext of the whole region
     std::optional<std::size_t> index;  // sector of the data block within the region
 
     std::span<std::uint8_t> Block() {
@@ -69,7 +70,6 @@ struct BlockRegion {
     std::span<const std::uint8_t> Block() const {
         return std::span<const std::uint8_t>(bytes).subspan(*index * kBlockSize, kBlockSize);
     }
-    ~BlockRegion();
 };
 
 // The AES key of the block region: the unique identifier's first 16 bytes on hard disks, zero on
