@@ -96,21 +96,20 @@ void* Allocate(std::size_t size) {
 struct Quarantine {
     static constexpr std::size_t kCapacity = 1 << 17;
     void* blocks[kCapacity] = {};
-    std::size_t next = 0;
     std::size_t held = 0;
+    std::size_t passedOn = 0;  // freed at once because the quarantine was full
 };
 Quarantine g_quarantine;
 std::atomic<bool> g_holding{false};
 
-void Hold(void* p) {
+bool Hold(void* p) {
     Quarantine& q = g_quarantine;
     if (q.held == Quarantine::kCapacity) {
-        std::free(q.blocks[q.next]);  // the oldest goes back
-    } else {
-        ++q.held;
+        ++q.passedOn;
+        return false;
     }
-    q.blocks[q.next] = p;
-    q.next = (q.next + 1) % Quarantine::kCapacity;
+    q.blocks[q.held++] = p;
+    return true;
 }
 
 void ReleaseHeld() {
@@ -121,13 +120,12 @@ void ReleaseHeld() {
         q.blocks[i] = nullptr;
     }
     q.held = 0;
-    q.next = 0;
+    q.passedOn = 0;
 }
 
 void Release(void* p) noexcept {
     Inspect(p);
-    if (p != nullptr && g_holding.load(std::memory_order_relaxed)) {
-        Hold(p);
+    if (p != nullptr && g_holding.load(std::memory_order_relaxed) && Hold(p)) {
         return;
     }
     std::free(p);
@@ -336,6 +334,7 @@ INSTANTIATE_TEST_SUITE_P(Media, SecretHygiene,
 constexpr char16_t kResetPassword[] = u"Tief-See42";
 constexpr char kResetPasswordAnsi[] = "Tief-See42";
 constexpr std::size_t kSessionAnswer = 16;
+constexpr std::uint8_t kStoreWithUnlock = 4;  // the password change's mode that re-keys
 
 // Static, so that neither the table nor the report is a heap block the scan reads while it grows.
 MaskedNeedles g_keys;
@@ -449,7 +448,7 @@ TEST_P(KeyMaterialHygiene, NoKeyIsLeftInWritableMemoryAfterAReset) {
 
     // The reset as the reset application runs it: mode 4, then the format on the same record.
     QdaRequest request = dev.Request();
-    request.changeOp = 4;
+    request.changeOp = kStoreWithUnlock;
     SetPassword(request, kResetPassword);
     SetHint(request, u"deep water");
     ASSERT_EQ(QDAChangePassWord(&request), 1) << int{request.errorCode};
@@ -465,7 +464,7 @@ TEST_P(KeyMaterialHygiene, NoKeyIsLeftInWritableMemoryAfterAReset) {
     ASSERT_TRUE(partitionKey.has_value()) << "the engine holds a key";
     ASSERT_TRUE(g_keys.AddReversed(*partitionKey, "unlock value"));
     // The password digest the data block stores.
-    std::uint8_t digest[32];
+    std::uint8_t digest[kDigestSize];
     ASSERT_TRUE(HashSecret(
         {reinterpret_cast<const std::uint8_t*>(kResetPasswordAnsi), sizeof kResetPasswordAnsi - 1},
         digest, nullptr, false));
@@ -476,6 +475,8 @@ TEST_P(KeyMaterialHygiene, NoKeyIsLeftInWritableMemoryAfterAReset) {
     ASSERT_GT(watch.answers, 1) << "the exports ran wrapped, with renewals";
 
     ScanWritableMemory(g_keys, g_report);
+    ASSERT_EQ(g_quarantine.passedOn, 0u)
+        << "every block freed during the reset was kept for the scan";
     ASSERT_GT(g_report.bytesScanned, 0u);
     EXPECT_EQ(g_report.total, 0u) << Describe(g_report, g_keys);
 
