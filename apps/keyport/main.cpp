@@ -16,7 +16,10 @@ int main(int argc, char** argv) {
     // The command-line tail: the words after the program name.
     std::u16string commandLine;
     for (int i = 1; i < argc; ++i) {
-        commandLine += (i > 1 ? u" " : u"") + FromUtf8(argv[i]);
+        if (i > 1) {
+            commandLine += u' ';
+        }
+        commandLine += FromUtf8(argv[i]);
     }
     const auto console = ui::MakeStdioConsole();
     Host& host = ActiveHost();

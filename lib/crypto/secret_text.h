@@ -8,7 +8,6 @@
 #include <cstring>
 #include <span>
 #include <string>
-#include <utility>
 
 #include "crypto/wipe.h"
 
@@ -42,15 +41,18 @@ class SecretUtf16 {
 // A text in the ANSI code page (a password or hint on its way into the data block), wiped when it
 // goes.
 struct AnsiSecret {
-    explicit AnsiSecret(std::string text) : bytes(std::move(text)) {}
-    ~AnsiSecret() { SecureWipe(bytes.data(), bytes.size()); }
+    // Copies the text and wipes the source's whole buffer (in the object or on the heap), which
+    // a move would leave holding the bytes.
+    explicit AnsiSecret(std::string&& text) : bytes(text.begin(), text.end()) {
+        text.resize(text.capacity());
+        SecureWipe(text.data(), text.size());
+        text.clear();
+    }
     AnsiSecret(const AnsiSecret&) = delete;
     AnsiSecret& operator=(const AnsiSecret&) = delete;
-    std::span<const std::uint8_t> span() const {
-        return {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()};
-    }
+    std::span<const std::uint8_t> span() const { return bytes; }
 
-    std::string bytes;
+    WipedBytes bytes;
 };
 
 }  // namespace kvx

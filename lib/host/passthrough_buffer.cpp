@@ -7,8 +7,7 @@ namespace kvx {
 namespace {
 
 // Windows structures are little-endian whatever the machine building them.
-void PutLittleEndian(std::vector<std::uint8_t>& buffer, std::size_t at, std::uint64_t value,
-                     std::size_t width) {
+void PutLittleEndian(WipedBytes& buffer, std::size_t at, std::uint64_t value, std::size_t width) {
     for (std::size_t i = 0; i < width; ++i) {
         buffer[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
     }
@@ -40,8 +39,8 @@ std::size_t PassThroughTransferLength(const ScsiCommand& command) {
     return command.direction == DataDirection::kNone ? 0 : command.data.size();
 }
 
-std::optional<std::vector<std::uint8_t>> BuildPassThroughBuffer(const PassThroughLayout& layout,
-                                                                const ScsiCommand& command) {
+std::optional<WipedBytes> BuildPassThroughBuffer(const PassThroughLayout& layout,
+                                                 const ScsiCommand& command) {
     if (command.cdb.empty() || command.cdb.size() > PassThroughLayout::kMaxCdbLength) {
         return std::nullopt;
     }
@@ -51,7 +50,7 @@ std::optional<std::vector<std::uint8_t>> BuildPassThroughBuffer(const PassThroug
         return std::nullopt;
     }
 
-    std::vector<std::uint8_t> buffer(layout.dataAt() + length, 0);
+    WipedBytes buffer(layout.dataAt() + length, 0);
     PutLittleEndian(buffer, PassThroughLayout::kLengthAt, layout.headerSize, 2);
     buffer[PassThroughLayout::kCdbLengthAt] = static_cast<std::uint8_t>(command.cdb.size());
     buffer[PassThroughLayout::kSenseInfoLengthAt] = static_cast<std::uint8_t>(kSenseLength);

@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <vector>
 
+#include "crypto/wipe.h"
 #include "host/host.h"
 
 namespace kvx {
@@ -64,8 +64,9 @@ std::size_t PassThroughTransferLength(const ScsiCommand& command);
 // Builds the request block for `command`: header filled (path, target and LUN 0, sense length
 // 18, time-out from the command), sense and data areas zeroed, data-out bytes copied in.
 // nullopt when the CDB is empty or longer than 16 bytes, or the data does not fit a 32-bit length.
-std::optional<std::vector<std::uint8_t>> BuildPassThroughBuffer(const PassThroughLayout& layout,
-                                                                const ScsiCommand& command);
+// The block carries the command's data (a key, too) and is wiped when it goes.
+std::optional<WipedBytes> BuildPassThroughBuffer(const PassThroughLayout& layout,
+                                                 const ScsiCommand& command);
 
 // What the device answered, read out of a returned block.
 struct PassThroughReply {

@@ -23,10 +23,6 @@ constexpr std::size_t kPiece = 16;
 
 }  // namespace
 
-BlockRegion::~BlockRegion() {
-    SecureWipe(bytes.data(), bytes.size());
-}
-
 RegionPlace BlockRegionPlace(const MediumInfo& medium) {
     RegionPlace place;
     place.hidden = medium.aesEngine;
@@ -101,7 +97,7 @@ bool WriteSectorsWithRetry(DeviceState& state, std::uint32_t lba, std::uint16_t 
 
 bool RewriteRegion(DeviceState& state, const MediumInfo& medium, const BlockRegion& region,
                    std::uint8_t& errorByte) {
-    std::vector<std::uint8_t> stored(region.bytes);
+    WipedBytes stored(region.bytes);
     std::array<std::uint8_t, 16> key = RegionKey(state, medium);
     ProtectRegion(stored, key, kAesEncrypt);
     SecureWipe(key.data(), key.size());

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "frame/device_state.h"
 #include "frame/errors.h"
 #include "security/hdd_info.h"
@@ -58,7 +59,7 @@ RegionPlace BlockRegionPlace(const MediumInfo& medium);
 
 struct BlockRegion {
     RegionPlace place;
-    std::vector<std::uint8_t> bytes;   // plaintext of the whole region
+    WipedBytes bytes;                  // plaintext of the whole region
     std::optional<std::size_t> index;  // sector of the data block within the region
 
     std::span<std::uint8_t> Block() {
@@ -67,7 +68,6 @@ struct BlockRegion {
     std::span<const std::uint8_t> Block() const {
         return std::span<const std::uint8_t>(bytes).subspan(*index * kBlockSize, kBlockSize);
     }
-    ~BlockRegion();
 };
 
 // The AES key of the block region: the unique identifier's first 16 bytes on hard disks, zero on

@@ -159,10 +159,9 @@ KVX_API int KVX_CALL QDAChangePassWord(QdaRequest* request) {
     }
     log.Write(FormatText("%s %d sector", "Password data is in", static_cast<int>(*region.index)),
               kPass);
-    std::vector<std::uint8_t> image(region.Block().begin(), region.Block().end());
+    WipedBytes image(region.Block().begin(), region.Block().end());
     const auto finish = [&](bool ok) {
         FillSizeFields(*request, image);
-        SecureWipe(image.data(), image.size());
         return frame.Finish(ok, &EndSession);
     };
 

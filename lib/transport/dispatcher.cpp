@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "frame/os_type.h"
 #include "host/text.h"
 #include "transport/hub_channel.h"
@@ -105,7 +106,8 @@ bool ExecutePassThrough(DeviceState& state, const CommandTarget& target, const s
         return false;
     }
     // The transfer runs in a buffer of its own: the device may be told more than the caller holds.
-    std::vector<std::uint8_t> transfer(*dir == DataDirection::kNone ? 0 : dataLength, 0);
+    // It may carry a key or a session answer, so it is wiped when it goes.
+    WipedBytes transfer(*dir == DataDirection::kNone ? 0 : dataLength, 0);
     if (*dir == DataDirection::kOut && callerLength != 0) {
         std::memcpy(transfer.data(), data, callerLength);
     }
@@ -142,10 +144,10 @@ std::optional<bool> HubExchange(Host& host, HostHandle hub,
                                 const std::vector<std::vector<std::uint8_t>>& sequence,
                                 std::uint8_t* data, std::uint32_t dataLength, bool dataIn) {
     std::uint32_t stored = 0;
-    std::vector<std::uint8_t> answer;
+    WipedBytes answer;
     for (std::size_t i = 0; i < sequence.size(); ++i) {
         const std::vector<std::uint8_t>& request = sequence[i];
-        answer = request;
+        answer.assign(request.begin(), request.end());
         const std::optional<std::size_t> returned =
             host.UsbHubControl(hub, kUsbGetDescriptorFromNodeConnection, request, answer);
         if (!returned || *returned < kHubRequestHeader || *returned > answer.size()) {
@@ -193,8 +195,8 @@ bool SendViaHubPort(DeviceState& state, const std::uint8_t* cdb16, std::uint8_t*
         *dir == DataDirection::kOut && data != nullptr
             ? std::span<const std::uint8_t>(data, dataLength)
             : std::span<const std::uint8_t>();
-    const auto sequence = BuildHubSequence(std::span<const std::uint8_t, 16>(cdb16, 16), outData,
-                                           dataLength, direction, record->port);
+    auto sequence = BuildHubSequence(std::span<const std::uint8_t, 16>(cdb16, 16), outData,
+                                     dataLength, direction, record->port);
     const bool dataIn = *dir == DataDirection::kIn;
     std::optional<bool> result;
     for (int attempt = 0; attempt <= kHubRestarts && !result; ++attempt) {
@@ -204,6 +206,10 @@ bool SendViaHubPort(DeviceState& state, const std::uint8_t* cdb16, std::uint8_t*
         result = HubExchange(host, hub.handle, sequence, data, dataLength, dataIn);
     }
     host.Close(hub.handle);
+    // Data-out pieces carry the caller's bytes (a key, too).
+    for (auto& request : sequence) {
+        SecureWipe(request.data(), request.size());
+    }
     // The side channel moves data in whole pieces or fails.
     state.lastDataIn = result.value_or(false) && dataIn ? dataLength : 0;
     return result.value_or(false);

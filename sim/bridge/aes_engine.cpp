@@ -20,15 +20,13 @@ constexpr char kIvKey[] = "aes_iv";
 constexpr char kFormatStepKey[] = "format_step";
 constexpr std::size_t kBlock = 16;
 
-// A 16-byte key or IV as the state file keeps it.
-std::optional<std::array<std::uint8_t, 16>> Block16FromHex(const std::string& text) {
-    const auto bytes = FromHex(text);
-    if (!bytes || bytes->size() != 16) {
-        return std::nullopt;
+// A 16-byte key or IV as the state file keeps it, decoded in place.
+void Block16FromHex(const std::string& text, std::optional<std::array<std::uint8_t, 16>>& out) {
+    out.emplace();
+    if (!HexInto(text, *out)) {
+        SecureWipe(out->data(), out->size());
+        out.reset();
     }
-    std::array<std::uint8_t, 16> out{};
-    std::copy(bytes->begin(), bytes->end(), out.begin());
-    return out;
 }
 
 bool Flag(const BridgeState& s, const char* key) {
@@ -98,10 +96,10 @@ EngineSettings LoadEngine(const BridgeState& state) {
     e.on = Flag(state, kOnKey);
     e.secureOn = Flag(state, kSecureKey);
     if (const auto it = state.extra.find(kKeyKey); it != state.extra.end()) {
-        e.key = Block16FromHex(it->second);
+        Block16FromHex(it->second, e.key);
     }
     if (const auto it = state.extra.find(kIvKey); it != state.extra.end()) {
-        e.iv = Block16FromHex(it->second);
+        Block16FromHex(it->second, e.iv);
     }
     if (const auto it = state.extra.find(kFormatStepKey); it != state.extra.end()) {
         e.formatStep = it->second == "set";
@@ -158,9 +156,8 @@ Shape AesKeyShape(const BridgeState& s, std::span<const std::uint8_t, 10> cdb) {
 
 Outcome AesKeyRun(CommandContext& c) {
     EngineSettings e = LoadEngine(c.state);
-    std::array<std::uint8_t, 16> key{};
-    std::copy_n(c.data.begin(), key.size(), key.begin());
-    e.key = key;
+    e.key.emplace();
+    std::copy_n(c.data.begin(), e.key->size(), e.key->begin());
     StoreEngine(c.state, e);
     c.stateChanged = true;
     return Outcome::Good(16);
@@ -180,9 +177,8 @@ Shape AesIvShape(const BridgeState& s, std::span<const std::uint8_t, 10> cdb) {
 
 Outcome AesIvRun(CommandContext& c) {
     EngineSettings e = LoadEngine(c.state);
-    std::array<std::uint8_t, 16> iv{};
-    std::copy(c.data.begin(), c.data.end(), iv.begin());
-    e.iv = iv;
+    e.iv.emplace();
+    std::copy(c.data.begin(), c.data.end(), e.iv->begin());
     StoreEngine(c.state, e);
     c.stateChanged = true;
     return Outcome::Good(static_cast<std::uint32_t>(c.data.size()));

@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "sim/bridge/bridge_state.h"
 #include "sim/bridge/commands.h"
 #include "sim/bridge/device_dir.h"
@@ -29,6 +30,16 @@ struct EngineSettings {
 
     // Whether sectors of the secure partition go through the cipher.
     bool Active() const { return on && secureOn && key && iv; }
+
+    // The settings are loaded for every sector transfer; each copy wipes its key and IV.
+    ~EngineSettings() {
+        if (key) {
+            SecureWipe(key->data(), key->size());
+        }
+        if (iv) {
+            SecureWipe(iv->data(), iv->size());
+        }
+    }
 };
 
 EngineSettings LoadEngine(const BridgeState& state);

@@ -101,7 +101,7 @@ bool StoreBlockRegion(const BridgeState& state, const DevicePaths& paths,
     if (plain.size() != std::size_t{span.sectors} * datablock::kSize) {
         return false;
     }
-    std::vector<std::uint8_t> stored(plain.begin(), plain.end());
+    WipedBytes stored(plain.begin(), plain.end());
     EncipherRegion(stored, BlockRegionKey(state));
     return WriteSectors(span.hidden ? paths.hidden : paths.medium, span.start, stored);
 }

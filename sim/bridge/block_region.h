@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "sim/bridge/bridge_state.h"
 #include "sim/bridge/device_dir.h"
 
@@ -74,7 +75,7 @@ void DecipherRegion(std::span<std::uint8_t> bytes, const std::array<std::uint8_t
 
 struct StoredRegion {
     RegionSpan span;
-    std::vector<std::uint8_t> plain;   // the whole region, deciphered
+    WipedBytes plain;                  // the whole region, deciphered
     std::optional<std::size_t> index;  // the first sector whose bytes 4-5 are 0xC3 0xB6
 
     std::span<std::uint8_t> Block() {

@@ -86,7 +86,8 @@ Outcome RunUnwrapped(DeviceSession& session, Path path, Unit unit,
         changed = true;
         return Outcome::Check(Sense{fault->sense[0], fault->sense[1], fault->sense[2]}, "fault");
     }
-    std::vector<std::uint8_t> produced;
+    // What a command produces may be a session answer or a deciphered sector.
+    WipedBytes produced;
     std::span<std::uint8_t> data = hostData;
     if (t.direction == DataDirection::kIn) {
         produced.assign(t.length, 0);
@@ -210,7 +211,7 @@ void Bridge::RunHubCommand(DeviceSession& session, bool& changed) {
             transfer = *shape.transfer;
         }
     }
-    std::vector<std::uint8_t> buffer;
+    WipedBytes buffer;
     if (transfer.direction == DataDirection::kIn) {
         buffer.assign(transfer.length, 0);
     } else if (transfer.direction == DataDirection::kOut) {

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "crypto/wipe.h"
 #include "host/host.h"
 #include "sim/bridge/bridge_state.h"
 #include "sim/bridge/command_log.h"
@@ -77,9 +78,9 @@ class Bridge {
     struct HubExchange {
         int cdbPieces = 0;  // 0 = no exchange under way
         std::array<std::uint8_t, 16> cdb{};
-        std::vector<std::uint8_t> dataOut;
+        WipedBytes dataOut;  // the side channel's data may carry a key
         bool executed = false;
-        std::vector<std::uint8_t> dataIn;
+        WipedBytes dataIn;
         std::size_t dataInPos = 0;
         std::array<std::uint8_t, kHubStatusLength> status{};
     };

@@ -1,7 +1,6 @@
 #include "sim/bridge/hex.h"
 
 namespace kvx::sim {
-namespace {
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') {
@@ -15,8 +14,6 @@ int HexDigit(char c) {
     }
     return -1;
 }
-
-}  // namespace
 
 std::string ToHex(std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -33,17 +30,26 @@ std::optional<std::vector<std::uint8_t>> FromHex(std::string_view text) {
     if (text.size() % 2 != 0) {
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(text.size() / 2);
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = HexDigit(text[i]);
-        const int lo = HexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return std::nullopt;
-        }
-        bytes.push_back(static_cast<std::uint8_t>(hi << 4 | lo));
+    std::vector<std::uint8_t> bytes(text.size() / 2);
+    if (!HexInto(text, bytes)) {
+        return std::nullopt;
     }
     return bytes;
+}
+
+bool HexInto(std::string_view text, std::span<std::uint8_t> out) {
+    if (text.size() != 2 * out.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const int hi = HexDigit(text[2 * i]);
+        const int lo = HexDigit(text[2 * i + 1]);
+        if (hi < 0 || lo < 0) {
+            return false;
+        }
+        out[i] = static_cast<std::uint8_t>(hi << 4 | lo);
+    }
+    return true;
 }
 
 }  // namespace kvx::sim

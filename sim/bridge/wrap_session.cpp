@@ -1,7 +1,5 @@
 #include "sim/bridge/wrap_session.h"
 
-#include <algorithm>
-
 #include "sim/bridge/hex.h"
 
 namespace kvx::sim {
@@ -11,12 +9,7 @@ std::string SessionHex(std::span<const std::uint8_t> bytes) {
 }
 
 bool ParseSessionHex(std::string_view text, std::span<std::uint8_t> out) {
-    const auto bytes = FromHex(text);
-    if (!bytes || bytes->size() != out.size()) {
-        return false;
-    }
-    std::copy(bytes->begin(), bytes->end(), out.begin());
-    return true;
+    return HexInto(text, out);
 }
 
 }  // namespace kvx::sim

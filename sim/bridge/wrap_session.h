@@ -10,12 +10,22 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/wipe.h"
+
 namespace kvx::sim {
 
 struct WrapSession {
     std::array<std::uint8_t, 16> key{};  // all zero = no session; the scrambled form uses byte 0
     std::uint8_t counter = 0;            // wrapped commands since the last key request (it counts)
     std::optional<std::array<std::uint8_t, 8>> firstHalf;  // E0..E7 of the last 0x22
+
+    // Every copy of the state (one per command) wipes its session key when it goes.
+    ~WrapSession() {
+        SecureWipe(key.data(), key.size());
+        if (firstHalf) {
+            SecureWipe(firstHalf->data(), firstHalf->size());
+        }
+    }
 
     bool active() const {
         for (std::uint8_t b : key) {

@@ -5,6 +5,7 @@
 #include "crypto/aes_reversed.h"
 #include "crypto/byte_scramble.h"
 #include "crypto/sha256.h"
+#include "crypto/wipe.h"
 #include "crypto/wrap_constant.h"
 #include "sim/bridge/authentication.h"
 #include "sim/bridge/command_log.h"
@@ -39,43 +40,25 @@ bool IsVendorBlock(const Block& plain) {
            std::all_of(plain.begin() + 10, plain.end(), [](std::uint8_t b) { return b == 0; });
 }
 
-std::uint32_t LeWord(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-           std::uint32_t{p[3]} << 24;
-}
-
 // The firmware's session-key derivation: one SHA-256 compression of the answer's padded block
-// (words least significant byte first, 0x80000000, length 128 bits) from the wrap constant read
-// as eight little-endian words; the sum words back out least significant byte first.
+// from the wrap constant, the same derivation the host runs.
 std::array<std::uint8_t, 32> DeriveKey(const Block& answer) {
-    std::uint32_t state[8];
-    for (std::size_t i = 0; i < 8; ++i) {
-        state[i] = LeWord(&kWrapConstant[4 * i]);
-    }
-    std::uint32_t block[16] = {};
-    for (std::size_t i = 0; i < 4; ++i) {
-        block[i] = LeWord(&answer[4 * i]);
-    }
-    block[4] = 0x80000000u;
-    block[15] = 128;
-    Sha256Compress(state, block);
     std::array<std::uint8_t, 32> out{};
-    for (std::size_t i = 0; i < 32; ++i) {
-        out[i] = static_cast<std::uint8_t>(state[i / 4] >> (8 * (i % 4)));
-    }
+    DeriveSessionKey(answer.data(), kWrapConstant.data(), out.data());
     return out;
 }
 
 // The key that session `answer` gives in the device's form: 16 bytes for AES, the fold of all 32
 // derived bytes in byte 0 for the scrambled form.
 Block SessionKeyFor(Wrap wrap, const Block& answer) {
-    const auto derived = DeriveKey(answer);
+    auto derived = DeriveKey(answer);
     Block key{};
     if (wrap == Wrap::kAes) {
         std::copy_n(derived.begin(), key.size(), key.begin());
     } else {
         key[0] = FoldKey(derived);
     }
+    SecureWipe(derived.data(), derived.size());
     return key;
 }
 
@@ -91,6 +74,8 @@ Outcome HandOutSessionKey(BridgeState& state, std::span<std::uint8_t> hostData, 
     std::copy(answer.begin(), answer.end(), hostData.begin());
     state.session.key = key;
     state.session.counter = 1;
+    SecureWipe(answer.data(), answer.size());
+    SecureWipe(key.data(), key.size());
     Outcome o = Outcome::Good(kSessionAnswer);
     o.note = renewal ? "session key renewed" : "new session key";
     return o;

@@ -54,7 +54,7 @@ TEST(PassThroughBuffer, Layout32DataOutByteForByte) {
     };
     ASSERT_EQ(header.size(), 44u);
     const Bytes expected = Append(Append(header, Bytes(18, 0)), kPayload);
-    EXPECT_EQ(*buffer, expected);
+    EXPECT_EQ(Bytes(buffer->begin(), buffer->end()), expected);
     EXPECT_EQ(buffer->size(), 44u + 18u + 8u);
 }
 
@@ -84,7 +84,7 @@ TEST(PassThroughBuffer, Layout64DataOutByteForByte) {
     };
     ASSERT_EQ(header.size(), 56u);
     const Bytes expected = Append(Append(header, Bytes(18, 0)), kPayload);
-    EXPECT_EQ(*buffer, expected);
+    EXPECT_EQ(Bytes(buffer->begin(), buffer->end()), expected);
 }
 
 struct DirectionCase {
@@ -104,7 +104,7 @@ TEST_P(PassThroughDirection, CodeLengthAndDataArea) {
         const auto buffer =
             BuildPassThroughBuffer(*layout, Command(kVendorCdb, data, param.direction));
         ASSERT_TRUE(buffer.has_value());
-        const Bytes& b = *buffer;
+        const Bytes b(buffer->begin(), buffer->end());
         ASSERT_EQ(b.size(), layout->dataAt() + param.transferLength);
         EXPECT_EQ(b[8], param.dataInCode);
         EXPECT_EQ(b[12], param.transferLength);
@@ -155,7 +155,7 @@ TEST(PassThroughBuffer, CdbLengthsAndTimeOut) {
 Bytes Returned(const PassThroughLayout& layout, std::uint32_t transferred, std::size_t dataLength) {
     Bytes data(dataLength, 0);
     auto buffer = BuildPassThroughBuffer(layout, Command(kVendorCdb, data, DataDirection::kIn));
-    Bytes b = *buffer;
+    Bytes b(buffer->begin(), buffer->end());
     b[2] = 0x02;  // CHECK CONDITION
     for (std::size_t i = 0; i < kSenseLength; ++i) {
         b[layout.senseAt() + i] = static_cast<std::uint8_t>(0x70 + i);

@@ -4,23 +4,34 @@
 // Freed memory is watched by replacing the global allocation functions of this test program:
 // while a test arms the watch, every block handed back is searched for the password (in the ANSI
 // code page and in UTF-16) before it goes back to the C runtime.
+//
+// After a reset (new password with a fresh unlock value, then a format), no key may be left
+// anywhere in the process's writable memory: the partition key, the unlock value, the password
+// digest, the session keys and the answers that made them are searched for in every resident
+// page, the emulated device's own buffers included.
 #include <gtest/gtest.h>
 
 #include <malloc.h>
 
 #include <atomic>
+#include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "crypto/sha256.h"
+#include "crypto/wipe.h"
 #include "frame/qda.h"
 #include "host/codepage.h"
 #include "host/forwarding_host.h"
 #include "sim/bridge/commands.h"
+#include "sim/bridge/wrapping.h"
 #include "support/device_fixture.h"
+#include "support/memory_scan.h"
 
 namespace {
 
@@ -79,8 +90,44 @@ void* Allocate(std::size_t size) {
     return p;
 }
 
+// While armed, freed blocks are held back instead of going to the C runtime, as a sanitizer's
+// quarantine does: the allocator's own bookkeeping (free-list links written into small blocks)
+// and reuse would otherwise overwrite what a block still held before a scan can see it.
+struct Quarantine {
+    static constexpr std::size_t kCapacity = 1 << 17;
+    void* blocks[kCapacity] = {};
+    std::size_t held = 0;
+    std::size_t passedOn = 0;  // freed at once because the quarantine was full
+};
+Quarantine g_quarantine;
+std::atomic<bool> g_holding{false};
+
+bool Hold(void* p) {
+    Quarantine& q = g_quarantine;
+    if (q.held == Quarantine::kCapacity) {
+        ++q.passedOn;
+        return false;
+    }
+    q.blocks[q.held++] = p;
+    return true;
+}
+
+void ReleaseHeld() {
+    g_holding = false;
+    Quarantine& q = g_quarantine;
+    for (std::size_t i = 0; i < q.held; ++i) {
+        std::free(q.blocks[i]);
+        q.blocks[i] = nullptr;
+    }
+    q.held = 0;
+    q.passedOn = 0;
+}
+
 void Release(void* p) noexcept {
     Inspect(p);
+    if (p != nullptr && g_holding.load(std::memory_order_relaxed) && Hold(p)) {
+        return;
+    }
     std::free(p);
 }
 
@@ -279,6 +326,173 @@ TEST_P(SecretHygiene, NoFreedHeapBlockHoldsThePassword) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Media, SecretHygiene,
+                         ::testing::Values(sim::Media::kHdd, sim::Media::kFlash));
+
+// --- Key material in writable memory ----------------------------------------------------------
+
+// The reset's new password; no other test uses it, so no other test's digest can be found.
+constexpr char16_t kResetPassword[] = u"Tief-See42";
+constexpr char kResetPasswordAnsi[] = "Tief-See42";
+constexpr std::size_t kSessionAnswer = 16;
+constexpr std::uint8_t kStoreWithUnlock = 4;  // the password change's mode that re-keys
+
+// Static, so that neither the table nor the report is a heap block the scan reads while it grows.
+MaskedNeedles g_keys;
+ScanReport g_report;
+
+// The device's state file, read unbuffered into a static buffer that is wiped after each look
+// (the file keeps keys in hex).
+char g_stateText[1 << 14];
+
+// Calls `use` with the value of the state file's line "key: value" (empty when there is none).
+template <typename Use>
+void WithStateField(const std::filesystem::path& file, std::string_view key, Use use) {
+    std::FILE* f = std::fopen(file.string().c_str(), "rb");
+    std::size_t length = 0;
+    if (f != nullptr) {
+        std::setvbuf(f, nullptr, _IONBF, 0);
+        length = std::fread(g_stateText, 1, sizeof g_stateText - 1, f);
+        std::fclose(f);
+    }
+    std::string_view text(g_stateText, length);
+    std::string_view value;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t nl = std::min(text.find('\n', at), text.size());
+        const std::string_view line = text.substr(at, nl - at);
+        if (line.size() > key.size() + 2 && line.substr(0, key.size()) == key &&
+            line.substr(key.size(), 2) == ": ") {
+            value = line.substr(key.size() + 2);
+        }
+        at = nl + 1;
+    }
+    use(value);
+    SecureWipe(g_stateText, sizeof g_stateText);
+}
+
+bool AllZeroHex(std::string_view hex) {
+    return hex.find_first_not_of('0') == std::string_view::npos;
+}
+
+// Passes everything to the sim host. After a wrapped command that answered 16 bytes, a new
+// session key in the device's state means those bytes were a session answer: both become needles.
+class SessionWatch : public ForwardingHost {
+  public:
+    SessionWatch(Host& inner, std::filesystem::path stateFile)
+        : ForwardingHost(inner), stateFile_(std::move(stateFile)) {}
+
+    ScsiOutcome ScsiPassThrough(HostHandle drive, const ScsiCommand& command) override {
+        const ScsiOutcome outcome = ForwardingHost::ScsiPassThrough(drive, command);
+        if (!command.cdb.empty() && command.cdb[0] == sim::kWrapSecondHalf &&
+            command.direction == DataDirection::kIn && command.data.size() == kSessionAnswer) {
+            WithStateField(stateFile_, "session_key", [&](std::string_view hex) {
+                if (hex.empty() || AllZeroHex(hex) || (last_ && g_keys.EqualsHex(*last_, hex))) {
+                    return;
+                }
+                last_ = g_keys.AddHex(hex, "session key");
+                answers += g_keys.Add(command.data, "session answer") ? 1 : 0;
+                overflow = overflow || !last_;
+            });
+        }
+        return outcome;
+    }
+
+    int answers = 0;
+    bool overflow = false;
+
+  private:
+    std::filesystem::path stateFile_;
+    std::optional<std::size_t> last_;
+};
+
+// Plants needle n on the heap, in static storage and on this function's stack, and scans.
+std::uint8_t g_plantedStatic[MaskedNeedles::kMaxLength];
+
+[[gnu::noinline]] void ScanWithPlantedCopies(std::size_t n, const void*& heapAt,
+                                             const void*& stackAt) {
+    std::uint8_t onStack[MaskedNeedles::kMaxLength];
+    auto* onHeap = new std::uint8_t[MaskedNeedles::kMaxLength];
+    g_keys.Unmask(n, onStack);
+    g_keys.Unmask(n, std::span(onHeap, MaskedNeedles::kMaxLength));
+    g_keys.Unmask(n, g_plantedStatic);
+    heapAt = onHeap;
+    stackAt = onStack;
+    ScanWritableMemory(g_keys, g_report);
+    SecureWipe(onStack, sizeof onStack);
+    SecureWipe(onHeap, MaskedNeedles::kMaxLength);
+    SecureWipe(g_plantedStatic, sizeof g_plantedStatic);
+    delete[] onHeap;
+}
+
+class KeyMaterialHygiene : public ::testing::TestWithParam<sim::Media> {};
+
+TEST_P(KeyMaterialHygiene, NoKeyIsLeftInWritableMemoryAfterAReset) {
+    if (!MemoryScanSupported()) {
+        GTEST_SKIP() << "this build cannot read its own memory (/proc/self/mem is Linux only)";
+    }
+    DeviceSpec spec;
+    spec.media = GetParam();
+    spec.aesEngine = true;
+    spec.change = [](sim::BridgeState& s) {
+        s.wrap = sim::Wrap::kAes;
+        s.wrapRequired = true;
+    };
+    spec.vendorLines = {"AES=YES"};
+    DeviceFixture dev(spec);
+    g_keys.Clear();
+    SessionWatch watch(dev.host(), dev.Paths().state);
+    const ScopedHostOverride scope(watch);
+    struct HeldUntilScanned {
+        HeldUntilScanned() { g_holding = true; }
+        ~HeldUntilScanned() { ReleaseHeld(); }
+    } held;
+
+    // The reset as the reset application runs it: mode 4, then the format on the same record.
+    QdaRequest request = dev.Request();
+    request.changeOp = kStoreWithUnlock;
+    SetPassword(request, kResetPassword);
+    SetHint(request, u"deep water");
+    ASSERT_EQ(QDAChangePassWord(&request), 1) << int{request.errorCode};
+    ASSERT_EQ(QDAFormatHDD(&request), 1) << int{request.errorCode};
+    SecureWipe(reinterpret_cast<std::byte*>(&request) + offsetof(QdaRequest, password),
+               sizeof request.password);
+
+    // The partition key the engine received, and the unlock value it came from (reversed).
+    std::optional<std::size_t> partitionKey;
+    WithStateField(dev.Paths().state, "aes_key", [&](std::string_view hex) {
+        partitionKey = g_keys.AddHex(hex, "partition key");
+    });
+    ASSERT_TRUE(partitionKey.has_value()) << "the engine holds a key";
+    ASSERT_TRUE(g_keys.AddReversed(*partitionKey, "unlock value"));
+    // The password digest the data block stores.
+    std::uint8_t digest[kDigestSize];
+    ASSERT_TRUE(HashSecret(
+        {reinterpret_cast<const std::uint8_t*>(kResetPasswordAnsi), sizeof kResetPasswordAnsi - 1},
+        digest, nullptr, false));
+    const auto digestNeedle = g_keys.Add(digest, "password digest");
+    SecureWipe(digest, sizeof digest);
+    ASSERT_TRUE(digestNeedle.has_value());
+    ASSERT_FALSE(watch.overflow) << "more session keys than the needle table holds";
+    ASSERT_GT(watch.answers, 1) << "the exports ran wrapped, with renewals";
+
+    ScanWritableMemory(g_keys, g_report);
+    ASSERT_EQ(g_quarantine.passedOn, 0u)
+        << "every block freed during the reset was kept for the scan";
+    ASSERT_GT(g_report.bytesScanned, 0u);
+    EXPECT_EQ(g_report.total, 0u) << Describe(g_report, g_keys);
+
+    // The scan finds what it is meant to find: one copy each on the heap, in static storage and
+    // on the stack, at exactly those places.
+    const std::size_t before = g_report.perNeedle[*partitionKey];
+    const void* heapAt = nullptr;
+    const void* stackAt = nullptr;
+    ScanWithPlantedCopies(*partitionKey, heapAt, stackAt);
+    EXPECT_EQ(g_report.perNeedle[*partitionKey], before + 3) << Describe(g_report, g_keys);
+    EXPECT_TRUE(g_report.FoundAt(*partitionKey, heapAt)) << Describe(g_report, g_keys);
+    EXPECT_TRUE(g_report.FoundAt(*partitionKey, stackAt)) << Describe(g_report, g_keys);
+    EXPECT_TRUE(g_report.FoundAt(*partitionKey, g_plantedStatic)) << Describe(g_report, g_keys);
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, KeyMaterialHygiene,
                          ::testing::Values(sim::Media::kHdd, sim::Media::kFlash));
 
 }  // namespace

@@ -262,7 +262,7 @@ TEST_F(FirmwareLogin, ABlockWithoutAPasswordTurnsProtectionOffAtTheNextPowerOn) 
     auto region = sim::LoadBlockRegion(s, machine.Device());
     ASSERT_TRUE(region && region->index);
     std::fill_n(region->Block().begin() + sim::datablock::kPasswordMarker, 34, std::uint8_t{0});
-    std::vector<std::uint8_t> stored = region->plain;
+    std::vector<std::uint8_t> stored(region->plain.begin(), region->plain.end());
     sim::EncipherRegion(stored, sim::BlockRegionKey(s));
     ASSERT_TRUE(Exec(*bridge, Unit::kCd,
                      SectorCdb(static_cast<std::uint32_t>(region->span.start), 6, 0),
