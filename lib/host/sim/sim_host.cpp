@@ -16,6 +16,10 @@
 #include <map>
 #include <utility>
 
+#include "host/sim/cd_folder.h"
+#include "host/sim/foreign_drive.h"
+#include "host/sim/hub_controls.h"
+#include "host/sim/partition_table.h"
 #include "host/sim/registry.h"
 #include "host/sim/usb_tree.h"
 #include "host/text.h"
@@ -30,14 +34,16 @@ using sim::BridgeState;
 using sim::Unit;
 
 constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
-constexpr int kMachineOwn = -1;  // device index of the machine's own drives
+
+// Index into the device list; nullopt for the machine's own drives.
+using DeviceIndex = std::optional<std::size_t>;
 
 enum class Kind { kPlatformFile, kPlatformBlock, kVolume, kDisk, kController, kHub };
 
 struct Entry {
     Kind kind = Kind::kPlatformFile;
     HostHandle platform = kInvalidHandle;
-    int device = kMachineOwn;
+    DeviceIndex device = std::nullopt;
     Unit unit = Unit::kCd;
     char letter = 0;
     DriveType type = kDriveUnknown;
@@ -47,7 +53,7 @@ struct Entry {
 
 struct Letter {
     DriveType type = kDriveNoRootDir;
-    int device = kMachineOwn;
+    DeviceIndex device = std::nullopt;
     Unit unit = Unit::kCd;
 };
 
@@ -68,60 +74,6 @@ std::optional<unsigned> NumberAfter(std::string_view text, std::string_view pref
         return std::nullopt;
     }
     return n;
-}
-
-// INQUIRY and TEST UNIT READY of the machine's own drives; nothing else.
-ScsiOutcome ForeignDriveCommand(DriveType type, const ScsiCommand& command) {
-    ScsiOutcome outcome;
-    outcome.sent = true;
-    const auto refuse = [&outcome] {
-        outcome.scsiStatus = sim::kStatusCheckCondition;
-        const auto sense = sim::FixedSense(sim::kInvalidOpcode);
-        std::copy(sense.begin(), sense.end(), outcome.sense);
-    };
-    if (command.cdb.empty()) {
-        refuse();
-        return outcome;
-    }
-    if (command.cdb[0] == 0x12 && command.direction == DataDirection::kIn) {
-        std::uint8_t data[36] = {};
-        data[0] = type == kDriveCdRom ? 0x05 : 0x00;
-        data[1] = type == kDriveCdRom ? 0x80 : 0x00;
-        data[2] = 0x05;
-        data[3] = 0x02;
-        data[4] = 31;
-        const std::string_view text =
-            type == kDriveCdRom ? "SIMHOST DVD DRIVE       1.00" : "SIMHOST SYSTEM DISK     1.00";
-        std::copy(text.begin(), text.end(), data + 8);
-        const std::size_t n = std::min(command.data.size(), sizeof data);
-        std::copy_n(data, n, command.data.begin());
-        outcome.transferred = static_cast<std::uint32_t>(n);
-        return outcome;
-    }
-    if (command.cdb[0] == 0x00) {
-        return outcome;
-    }
-    refuse();
-    return outcome;
-}
-
-std::optional<sim::UsbPortNode> NodeOf(const sim::UsbTree& tree, unsigned hubDepth,
-                                       std::span<const std::uint8_t> in) {
-    if (in.size() < 4) {
-        return std::nullopt;
-    }
-    const std::uint32_t port =
-        static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
-        static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
-    if (port < 1 || port > sim::kHubPorts) {
-        return std::nullopt;
-    }
-    return tree.At(hubDepth, port);
-}
-
-std::uint32_t PortOf(std::span<const std::uint8_t> in) {
-    return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
-           static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
 }
 
 class SimHost final : public Host {
@@ -189,10 +141,9 @@ class SimHost final : public Host {
             return platform_.ReadAt(e->platform, offset, data);
         }
         // Raw reads of a device's volume or disk: whole sectors only.
-        if ((e->kind == Kind::kVolume || e->kind == Kind::kDisk) && e->device != kMachineOwn &&
+        if ((e->kind == Kind::kVolume || e->kind == Kind::kDisk) && e->device &&
             offset % sim::kSectorSize == 0 && data.size() % sim::kSectorSize == 0 &&
-            devices_[static_cast<std::size_t>(e->device)]->ReadUnitSectors(
-                e->unit, offset / sim::kSectorSize, data)) {
+            devices_[*e->device]->ReadUnitSectors(e->unit, offset / sim::kSectorSize, data)) {
             return data.size();
         }
         return std::nullopt;
@@ -234,13 +185,13 @@ class SimHost final : public Host {
             outcome.osError = kErrorInvalidParameter;
             return outcome;
         }
-        if (e->device == kMachineOwn) {
-            return ForeignDriveCommand(e->type, command);
+        if (!e->device) {
+            return sim::ForeignDriveCommand(e->type, command);
         }
         const std::span<std::uint8_t> data =
             command.direction == DataDirection::kNone ? std::span<std::uint8_t>{} : command.data;
-        const sim::BridgeReply reply = devices_[static_cast<std::size_t>(e->device)]->Execute(
-            e->unit, command.cdb, data, command.direction);
+        const sim::BridgeReply reply =
+            devices_[*e->device]->Execute(e->unit, command.cdb, data, command.direction);
         if (!reply.delivered) {
             outcome.osError = kErrorDeviceNotConnected;
             return outcome;
@@ -257,10 +208,10 @@ class SimHost final : public Host {
         if (e == nullptr || (e->kind != Kind::kVolume && e->kind != Kind::kDisk)) {
             return std::nullopt;
         }
-        if (e->device == kMachineOwn) {
-            return e->type == kDriveCdRom ? kBusAtapi : kBusAta;
+        if (!e->device) {
+            return sim::ForeignDriveBus(e->type);
         }
-        const auto st = State(e->device);
+        const auto st = State(*e->device);
         if (!st || !st->plugged) {
             return std::nullopt;
         }
@@ -272,12 +223,12 @@ class SimHost final : public Host {
         if (e == nullptr || e->kind != Kind::kVolume) {
             return false;
         }
-        if (e->device == kMachineOwn) {
+        if (!e->device) {
             return op == VolumeOp::kUnlock &&
                    std::exchange(e->locked, false);  // the system's own volumes stay in use
         }
-        Bridge& bridge = *devices_[static_cast<std::size_t>(e->device)];
-        const auto st = State(e->device);
+        Bridge& bridge = *devices_[*e->device];
+        const auto st = State(*e->device);
         bool ok = st && st->plugged;
         std::string_view what;
         switch (op) {
@@ -307,10 +258,10 @@ class SimHost final : public Host {
         if (e == nullptr || (e->kind != Kind::kVolume && e->kind != Kind::kDisk)) {
             return std::nullopt;
         }
-        if (e->device == kMachineOwn) {
-            return PartitionInfo{1 << 20, std::uint64_t{64} << 30, 2048, 1, 0x07, true, true};
+        if (!e->device) {
+            return sim::ForeignDrivePartition();
         }
-        const auto st = State(e->device);
+        const auto st = State(*e->device);
         if (!st || !st->plugged || (e->unit == Unit::kSecure && !sim::SecureLetterShown(*st))) {
             return std::nullopt;  // a closed secure unit is not ready: no partition to show
         }
@@ -320,7 +271,7 @@ class SimHost final : public Host {
         if (e->kind == Kind::kDisk || e->unit == Unit::kCd) {
             return whole;
         }
-        const auto layout = Layout(e->device, e->unit);
+        const auto layout = Layout(*e->device, e->unit);
         if (!layout) {
             return std::nullopt;
         }
@@ -332,11 +283,10 @@ class SimHost final : public Host {
 
     std::optional<std::vector<PartitionInfo>> GetDriveLayout(HostHandle drive) override {
         Entry* e = Find(drive);
-        if (e == nullptr || (e->kind != Kind::kVolume && e->kind != Kind::kDisk) ||
-            e->device == kMachineOwn) {
+        if (e == nullptr || (e->kind != Kind::kVolume && e->kind != Kind::kDisk) || !e->device) {
             return std::nullopt;
         }
-        return Layout(e->device, e->unit);
+        return Layout(*e->device, e->unit);
     }
 
     bool UpdateDiskProperties(HostHandle drive) override {
@@ -344,13 +294,12 @@ class SimHost final : public Host {
         if (e == nullptr || (e->kind != Kind::kVolume && e->kind != Kind::kDisk)) {
             return false;
         }
-        if (e->device == kMachineOwn) {
+        if (!e->device) {
             return true;
         }
-        const auto st = State(e->device);
+        const auto st = State(*e->device);
         const bool ok = st && st->plugged;
-        devices_[static_cast<std::size_t>(e->device)]->LogHostEvent(e->unit, "update-properties",
-                                                                    ok);
+        devices_[*e->device]->LogHostEvent(e->unit, "update-properties", ok);
         return ok;
     }
 
@@ -394,7 +343,9 @@ class SimHost final : public Host {
         if (e->kind != Kind::kHub) {
             return std::nullopt;
         }
-        const sim::UsbTree tree = Tree();
+        Refresh();
+        const auto states = States();
+        const sim::UsbTree tree(machine_, states);
         if (e->hubDepth >= tree.HubCount()) {
             return std::nullopt;  // the hub went away
         }
@@ -402,18 +353,19 @@ class SimHost final : public Host {
             case kUsbGetNodeInformation:
                 return sim::WriteNodeInformation(out, sim::kHubPorts, e->hubDepth > 0);
             case kUsbGetNodeConnectionInformation:
-                return ConnectionInformation(tree, e->hubDepth, in, out);
+                return ConnectionInformation(tree, states, e->hubDepth, in, out);
             case kUsbGetDescriptorFromNodeConnection:
                 return DescriptorFromConnection(tree, e->hubDepth, in, out);
             case kUsbGetNodeConnectionName: {
-                const auto node = NodeOf(tree, e->hubDepth, in);
-                if (!node) {
+                const auto port = sim::RequestedPort(in);
+                if (!port) {
                     return std::nullopt;
                 }
-                const std::u16string name = node->kind == sim::UsbNodeKind::kHub
-                                                ? FromUtf8(sim::UsbTree::HubName(node->hubDepth))
+                const sim::UsbPortNode node = tree.At(e->hubDepth, *port);
+                const std::u16string name = node.kind == sim::UsbNodeKind::kHub
+                                                ? FromUtf8(sim::UsbTree::HubName(node.hubDepth))
                                                 : u"";
-                return sim::WriteHubName(out, PortOf(in), name,
+                return sim::WriteHubName(out, *port, name,
                                          name.empty() ? std::nullopt : HubNameFault());
             }
         }
@@ -505,9 +457,7 @@ class SimHost final : public Host {
         return it == handles_.end() ? nullptr : &it->second;
     }
 
-    std::optional<BridgeState> State(int device) const {
-        return devices_[static_cast<std::size_t>(device)]->State();
-    }
+    std::optional<BridgeState> State(std::size_t device) const { return devices_[device]->State(); }
 
     std::vector<std::optional<BridgeState>> States() const {
         std::vector<std::optional<BridgeState>> states;
@@ -537,70 +487,30 @@ class SimHost final : public Host {
         return st->cdLetter;
     }
 
-    // A path on device 0's CD letter: the native file in the "cd" folder (found without regard
-    // to letter case), empty when the drive is not there; nullopt for any other path.
+    // A path on device 0's CD letter: the native file in the "cd" folder, empty when the drive
+    // is not there; nullopt for any other path.
     std::optional<std::u16string> CdFile(std::u16string_view path) {
-        if (path.size() < 3 || path[1] != u':' || (path[2] != u'\\' && path[2] != u'/')) {
+        const auto onDrive = sim::ParseDrivePath(path);
+        if (!onDrive) {
             return std::nullopt;
         }
         const auto st = FirstDevice();
-        const auto drive =
-            static_cast<char16_t>(path[0] >= u'a' && path[0] <= u'z' ? path[0] - 32 : path[0]);
-        if (!st || drive != static_cast<char16_t>(st->cdLetter)) {
+        if (!st || onDrive->letter != static_cast<char16_t>(st->cdLetter)) {
             return std::nullopt;
         }
         if (!st->plugged) {
             return std::u16string();
         }
-        std::filesystem::path native = dir_ / "cd";
-        std::u16string_view rest = path.substr(3);
-        while (!rest.empty()) {
-            const std::size_t cut = rest.find_first_of(u"\\/");
-            const std::u16string part(rest.substr(0, cut));
-            rest = cut == std::u16string_view::npos ? std::u16string_view() : rest.substr(cut + 1);
-            if (part.empty()) {
-                continue;
-            }
-            std::filesystem::path next = native / part;
-            std::error_code ec;
-            for (std::filesystem::directory_iterator it(native, ec), end; !ec && it != end;
-                 it.increment(ec)) {
-                if (Upper(ToUtf8(it->path().filename().u16string())) == Upper(ToUtf8(part))) {
-                    next = it->path();
-                    break;
-                }
-            }
-            native = next;
-        }
-        return native.u16string();
+        return sim::FileInFolder(sim::CdFolder(dir_), onDrive->parts).u16string();
     }
 
     // "E:\NAME" for a program whose file lies in the machine's "cd" folder.
     std::optional<std::u16string> CdModuleName(const std::u16string& real) {
         const auto letter = CdLetter(false);
-        if (!letter || real.empty()) {
+        if (!letter) {
             return std::nullopt;
         }
-        std::error_code cdError;
-        std::error_code fileError;
-        const std::filesystem::path cd = std::filesystem::weakly_canonical(dir_ / "cd", cdError);
-        const std::filesystem::path file =
-            std::filesystem::weakly_canonical(std::filesystem::path(real), fileError);
-        if (cdError || fileError) {
-            return std::nullopt;
-        }
-        const std::filesystem::path relative = file.lexically_relative(cd);
-        if (relative.empty() || *relative.begin() == "..") {
-            return std::nullopt;
-        }
-        // Appended piece by piece: GCC 12 at -O3 takes a concatenation of temporaries here for
-        // an overlapping copy (-Wrestrict).
-        std::u16string name{static_cast<char16_t>(*letter), u':'};
-        for (const auto& part : relative) {
-            name.push_back(u'\\');
-            name.append(part.u16string());
-        }
-        return name;
+        return sim::DrivePathOf(sim::CdFolder(dir_), *letter, real);
     }
 
     sim::Registry MachineRegistry() {
@@ -625,7 +535,7 @@ class SimHost final : public Host {
         Refresh();
         std::map<char, Letter> letters;
         for (const auto& d : machine_.drives) {
-            letters[d.letter] = Letter{d.type, kMachineOwn, Unit::kCd};
+            letters[d.letter] = Letter{d.type, std::nullopt, Unit::kCd};
         }
         const auto states = States();
         for (std::size_t i = 0; i < states.size(); ++i) {
@@ -633,11 +543,11 @@ class SimHost final : public Host {
             if (!st || !st->plugged) {
                 continue;
             }
-            letters[st->cdLetter] = Letter{kDriveCdRom, static_cast<int>(i), Unit::kCd};
+            letters[st->cdLetter] = Letter{kDriveCdRom, i, Unit::kCd};
             if (sim::SecureLetterShown(*st)) {
                 letters[st->secLetter] =
-                    Letter{st->media == sim::Media::kFlash ? kDriveRemovable : kDriveFixed,
-                           static_cast<int>(i), Unit::kSecure};
+                    Letter{st->media == sim::Media::kFlash ? kDriveRemovable : kDriveFixed, i,
+                           Unit::kSecure};
             }
         }
         return letters;
@@ -673,11 +583,11 @@ class SimHost final : public Host {
             if (device >= devices_.size()) {
                 return {kInvalidHandle, kErrorFileNotFound};
             }
-            const auto st = State(static_cast<int>(device));
+            const auto st = State(device);
             if (!st || !st->plugged) {
                 return {kInvalidHandle, kErrorFileNotFound};
             }
-            e.device = static_cast<int>(device);
+            e.device = device;
         }
         if (!machine_.admin && access != 0) {
             return {kInvalidHandle, kErrorAccessDenied};
@@ -693,37 +603,13 @@ class SimHost final : public Host {
         });
     }
 
-    // The partition table in sector 0 of a unit: four entries, empty ones zero.
-    std::optional<std::vector<PartitionInfo>> Layout(int device, Unit unit) {
+    // The partition table in sector 0 of a unit.
+    std::optional<std::vector<PartitionInfo>> Layout(std::size_t device, Unit unit) {
         std::vector<std::uint8_t> sector(sim::kSectorSize);
-        if (!devices_[static_cast<std::size_t>(device)]->ReadUnitSectors(unit, 0, sector)) {
+        if (!devices_[device]->ReadUnitSectors(unit, 0, sector)) {
             return std::nullopt;
         }
-        std::vector<PartitionInfo> entries(4);
-        if (sector[510] != 0x55 || sector[511] != 0xAA) {
-            return entries;
-        }
-        for (std::size_t i = 0; i < 4; ++i) {
-            const std::uint8_t* p = &sector[446 + 16 * i];
-            const auto le32 = [p](std::size_t at) {
-                return static_cast<std::uint32_t>(p[at]) |
-                       static_cast<std::uint32_t>(p[at + 1]) << 8 |
-                       static_cast<std::uint32_t>(p[at + 2]) << 16 |
-                       static_cast<std::uint32_t>(p[at + 3]) << 24;
-            };
-            PartitionInfo& info = entries[i];
-            info.partitionType = p[4];
-            if (info.partitionType == 0) {
-                continue;
-            }
-            info.bootIndicator = p[0] == 0x80;
-            info.hiddenSectors = le32(8);
-            info.startingOffset = std::uint64_t{le32(8)} * sim::kSectorSize;
-            info.length = std::uint64_t{le32(12)} * sim::kSectorSize;
-            info.partitionNumber = static_cast<std::uint32_t>(i + 1);
-            info.recognized = true;
-        }
-        return entries;
+        return sim::ParsePartitionTable(sector);
     }
 
     // A hub name fault of any device (the names belong to the machine's hubs).
@@ -736,84 +622,34 @@ class SimHost final : public Host {
         return std::nullopt;
     }
 
-    std::optional<std::size_t> ConnectionInformation(const sim::UsbTree& tree, unsigned hubDepth,
-                                                     std::span<const std::uint8_t> in,
-                                                     std::span<std::uint8_t> out) {
-        const auto node = NodeOf(tree, hubDepth, in);
-        if (!node) {
+    std::optional<std::size_t> ConnectionInformation(
+        const sim::UsbTree& tree, const std::vector<std::optional<BridgeState>>& states,
+        unsigned hubDepth, std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+        const auto port = sim::RequestedPort(in);
+        if (!port) {
             return std::nullopt;
         }
-        sim::ConnectionInformation info;
-        info.connectionIndex = PortOf(in);
-        const auto fill = [&info](const std::vector<std::uint8_t>& device,
-                                  const std::vector<std::uint8_t>& config) {
-            std::copy_n(device.begin(), std::min<std::size_t>(18, device.size()),
-                        info.deviceDescriptor.begin());
-            info.currentConfiguration = 1;
-            info.status = 1;
-            info.pipes = sim::EndpointsOf(config);
-        };
-        switch (node->kind) {
-            case sim::UsbNodeKind::kEmpty:
-                break;
-            case sim::UsbNodeKind::kHub:
-                fill(sim::HubDeviceDescriptor(), sim::HubConfigurationDescriptor());
-                info.isHub = true;
-                break;
-            case sim::UsbNodeKind::kForeign:
-                fill(sim::ForeignDeviceDescriptor(), sim::ForeignConfigurationDescriptor());
-                break;
-            case sim::UsbNodeKind::kDevice: {
-                const auto st = State(static_cast<int>(node->device));
-                if (!st || !st->plugged) {
-                    break;  // the port is empty while the device is off the bus
-                }
-                fill(sim::UsbDeviceDescriptor(*st), sim::UsbConfigurationDescriptor());
-                if (!st->usbConfigured) {
-                    info.currentConfiguration = 0;
-                    info.pipes.clear();
-                }
-                break;
-            }
-        }
-        info.address = info.status != 0 ? sim::UsbTree::Address(hubDepth, info.connectionIndex) : 0;
-        return sim::WriteConnectionInformation(out, info);
+        return sim::WriteConnectionInformation(out,
+                                               sim::ConnectionOf(tree, hubDepth, *port, states));
     }
 
     std::optional<std::size_t> DescriptorFromConnection(const sim::UsbTree& tree, unsigned hubDepth,
                                                         std::span<const std::uint8_t> in,
                                                         std::span<std::uint8_t> out) {
         const auto request = sim::ParseDescriptorRequest(in);
-        const auto node = NodeOf(tree, hubDepth, in);
-        if (!request || !node) {
+        const auto port = sim::RequestedPort(in);
+        if (!request || !port) {
             return std::nullopt;
         }
         // The request header is read before the answer may overwrite it (in and out may share
         // memory).
         std::array<std::uint8_t, sim::kDescriptorRequestHeader> header{};
         std::copy_n(in.begin(), header.size(), header.begin());
-        std::optional<std::vector<std::uint8_t>> data;
-        const std::uint8_t type = static_cast<std::uint8_t>(request->value >> 8);
-        const std::uint8_t index = static_cast<std::uint8_t>(request->value);
-        switch (node->kind) {
-            case sim::UsbNodeKind::kEmpty:
-                return std::nullopt;
-            case sim::UsbNodeKind::kDevice:
-                data = devices_[node->device]->ControlIn(request->value, request->index,
-                                                         request->length);
-                break;
-            case sim::UsbNodeKind::kHub:
-            case sim::UsbNodeKind::kForeign: {
-                const bool hubNode = node->kind == sim::UsbNodeKind::kHub;
-                if (type == 0x01) {
-                    data = hubNode ? sim::HubDeviceDescriptor() : sim::ForeignDeviceDescriptor();
-                } else if (type == 0x02 && index == 0) {
-                    data = hubNode ? sim::HubConfigurationDescriptor()
-                                   : sim::ForeignConfigurationDescriptor();
-                }
-                break;
-            }
-        }
+        const sim::UsbPortNode node = tree.At(hubDepth, *port);
+        const auto data =
+            node.kind == sim::UsbNodeKind::kDevice
+                ? devices_[node.device]->ControlIn(request->value, request->index, request->length)
+                : sim::OwnDescriptor(node.kind, request->value);
         if (!data) {
             return std::nullopt;  // the device stalled the request
         }
