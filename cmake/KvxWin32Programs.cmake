@@ -11,7 +11,8 @@ include_guard(GLOBAL)
 # The library's host code and helpers for programs, as an archive: a program takes only the
 # objects it uses, so the exports (which KVX.DLL provides at run time) stay out of it.
 if(NOT TARGET kvx_program_support)
-    add_library(kvx_program_support STATIC $<TARGET_OBJECTS:kvx_obj>)
+    add_library(kvx_program_support STATIC $<TARGET_OBJECTS:kvx_base> $<TARGET_OBJECTS:kvx_sim>
+        $<TARGET_OBJECTS:kvx_core>)
     target_link_libraries(kvx_program_support PUBLIC kvx_warnings)
     target_link_libraries(kvx_program_support INTERFACE setupapi advapi32 user32)
 endif()

@@ -1,9 +1,10 @@
 // The platform seam: every operating-system service the library and the programs use.
 //
 // Library code never calls the operating system itself; it calls the Host held in DeviceState.
-// Three backends implement it: win32/ (the real Windows API), sim/ (an emulated machine with the
-// emulated bridge, selected by the KVX_SIM environment variable in every build) and posix/ (Linux
-// without KVX_SIM: real files, profile strings and clock, but no device). No Windows type appears
+// Three backends implement it: win32/ (the real Windows API), sim/host/ beside the emulator (an
+// emulated machine with the emulated bridge, selected by the KVX_SIM environment variable in
+// every build) and posix/ (Linux without KVX_SIM: real files, profile strings and clock, but no
+// device). No Windows type appears
 // in this header. Names of files, volumes and registry keys are UTF-16 in the Windows form
 // ("\\.\E:", "\\.\PhysicalDrive0", "C:\dir\FILE.INI"); a backend maps them to its own world.
 #pragma once

@@ -1,9 +1,7 @@
-#include <cstdlib>
 #include <memory>
 
 #include "host/host.h"
 #include "host/platform_host.h"
-#include "host/sim/sim_host.h"
 
 namespace kvx {
 namespace {
@@ -11,14 +9,10 @@ namespace {
 Host* g_override = nullptr;
 
 Host& SelectActiveHost() {
-    static std::unique_ptr<Host> sim;
+    static std::unique_ptr<Host> environment;
     static Host* chosen = [] {
-        const char* machine = std::getenv("KVX_SIM");
-        if (machine != nullptr && machine[0] != '\0') {
-            sim = MakeSimHost(PlatformHost(), machine);
-            return sim.get();
-        }
-        return &PlatformHost();
+        environment = MakeEnvironmentHost(PlatformHost());
+        return environment != nullptr ? environment.get() : &PlatformHost();
     }();
     return *chosen;
 }

@@ -10,4 +10,9 @@ namespace kvx {
 // Defined once per platform (lib/host/win32/ or lib/host/posix/).
 std::unique_ptr<Host> MakePlatformHost();
 
+// The host the environment asks for instead of the platform's own (an emulated machine named
+// by KVX_SIM), or null. Defined by the binary's host selection, which links the emulator
+// (sim/host/host_select.cpp); the library itself knows no backend but the platform's.
+std::unique_ptr<Host> MakeEnvironmentHost(Host& platform);
+
 }  // namespace kvx

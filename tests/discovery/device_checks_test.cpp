@@ -12,7 +12,7 @@
 #include "discovery/inquiry.h"
 #include "frame/qda.h"
 #include "host/forwarding_host.h"
-#include "host/sim/usb_tree.h"
+#include "sim/host/usb_tree.h"
 #include "support/sim_library.h"
 #include "transport/vendor.h"
 #include "transport/wrapping.h"

@@ -1,5 +1,5 @@
 // Paths on the emulated CD drive letter and the files of the machine's "cd" folder they name.
-#include "host/sim/cd_folder.h"
+#include "sim/host/cd_folder.h"
 
 #include <gtest/gtest.h>
 

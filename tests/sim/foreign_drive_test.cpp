@@ -1,5 +1,5 @@
 // The machine's own drives answer a probing program's INQUIRY and TEST UNIT READY, nothing else.
-#include "host/sim/foreign_drive.h"
+#include "sim/host/foreign_drive.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/sim/usb_tree.h"
+#include "sim/host/usb_tree.h"
 #include "host/text.h"
 #include "sim/bridge/identity.h"
 #include "support/sim_machine.h"

@@ -1,5 +1,5 @@
 // What the emulated USB tree's ports report through the hub controls, without a machine.
-#include "host/sim/hub_controls.h"
+#include "sim/host/hub_controls.h"
 
 #include <gtest/gtest.h>
 

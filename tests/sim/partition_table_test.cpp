@@ -1,5 +1,5 @@
 // The partition table of a unit's first sector as the drive-layout query reports it.
-#include "host/sim/partition_table.h"
+#include "sim/host/partition_table.h"
 
 #include <gtest/gtest.h>
 

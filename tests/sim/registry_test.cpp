@@ -1,6 +1,6 @@
 // The emulated machine's registry as the library reads it: mount texts of the drive letters, the
 // device keys under Enum and the disk list.
-#include "host/sim/registry.h"
+#include "sim/host/registry.h"
 
 #include <gtest/gtest.h>
 

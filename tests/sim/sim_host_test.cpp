@@ -1,6 +1,6 @@
 // The sim host: drive letters, volumes, pass-through, volume controls, partition data, version,
 // and the services it leaves to the platform host.
-#include "host/sim/sim_host.h"
+#include "sim/host/sim_host.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/sim/sim_host.h"
+#include "sim/host/sim_host.h"
 #include "host/text.h"
 #include "sim/bridge/command_log.h"
 #include "sim/bridge/device_dir.h"

@@ -18,7 +18,7 @@
 #include "frame/qda.h"
 #include "host/forwarding_host.h"
 #include "host/host.h"
-#include "host/sim/sim_host.h"
+#include "sim/host/sim_host.h"
 #include "host/text.h"
 #include "sim/bridge/provision.h"
 #include "sim/machine.h"

@@ -1,4 +1,4 @@
-#include "host/sim/foreign_drive.h"
+#include "sim/host/foreign_drive.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -9,19 +9,19 @@
 //                          program started from that folder reports its module path there
 // Everything else (plain files, profile strings, code page, shared blocks, clock) goes to the
 // platform host. All handles are this host's own; platform handles are kept behind them.
-#include "host/sim/sim_host.h"
+#include "sim/host/sim_host.h"
 
 #include <algorithm>
 #include <charconv>
 #include <map>
 #include <utility>
 
-#include "host/sim/cd_folder.h"
-#include "host/sim/foreign_drive.h"
-#include "host/sim/hub_controls.h"
-#include "host/sim/partition_table.h"
-#include "host/sim/registry.h"
-#include "host/sim/usb_tree.h"
+#include "sim/host/cd_folder.h"
+#include "sim/host/foreign_drive.h"
+#include "sim/host/hub_controls.h"
+#include "sim/host/partition_table.h"
+#include "sim/host/registry.h"
+#include "sim/host/usb_tree.h"
 #include "host/text.h"
 #include "sim/bridge/bridge.h"
 #include "sim/machine.h"

@@ -1,4 +1,4 @@
-#include "host/sim/usb_tree.h"
+#include "sim/host/usb_tree.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "host/sim/partition_table.h"
+#include "sim/host/partition_table.h"
 
 #include "sim/bridge/bridge_state.h"
 

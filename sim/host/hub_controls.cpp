@@ -1,4 +1,4 @@
-#include "host/sim/hub_controls.h"
+#include "sim/host/hub_controls.h"
 
 #include <algorithm>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "host/sim/usb_tree.h"
+#include "sim/host/usb_tree.h"
 #include "sim/bridge/bridge_state.h"
 
 namespace kvx::sim {

@@ -1,4 +1,4 @@
-#include "host/sim/registry.h"
+#include "sim/host/registry.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "host/sim/cd_folder.h"
+#include "sim/host/cd_folder.h"
 
 #include <system_error>
 
