@@ -7,10 +7,12 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 action=${1:-}
-export WINEPREFIX=${2:-}
-[[ -n $WINEPREFIX ]] || { echo "usage: $0 create|start|stop|probe PREFIX [win32|win64]" >&2; exit 2; }
+[[ -n ${2:-} ]] || { echo "usage: $0 create|start|stop|probe PREFIX [win32|win64]" >&2; exit 2; }
+# Wine takes an absolute prefix only.
+WINEPREFIX=$(realpath -m "$2")
+export WINEPREFIX
 if [[ $action != stop ]]; then
-    # shellcheck source=wine-env.sh
+    # shellcheck source=scripts/wine-env.sh
     source "$here/wine-env.sh" "${3:-}"
 fi
 

@@ -15,7 +15,7 @@ set -euo pipefail
 KVX_GUI_PREFIX=${KVX_GUI_PREFIX:-}
 
 export WINEPREFIX
-# shellcheck source=../../scripts/wine-env.sh
+# shellcheck source=scripts/wine-env.sh
 source "$KVX_GUI_SOURCE/scripts/wine-env.sh" "$KVX_GUI_ARCH"
 # The emulated device's drive letters: not E and F, so that nothing else using this Wine prefix
 # at the same time (the unit tests) shares the programs' instance marker names.

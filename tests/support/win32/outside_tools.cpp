@@ -22,6 +22,7 @@ namespace {
 constexpr char kUnixSearchPath[] = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
 constexpr char kUnixShell[] = "/bin/sh";
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
+constexpr auto kLongestStart = std::chrono::seconds(30);
 constexpr auto kLongestRun = std::chrono::minutes(5);
 
 // Wine's own path conversions (kernel32 exports of Wine only; the results are heap blocks).
@@ -73,6 +74,18 @@ std::wstring Widen(const std::string& utf8) {
     return wide;
 }
 
+// Waits for `file` to exist.
+bool AppearsWithin(const std::filesystem::path& file, std::chrono::steady_clock::duration limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!std::filesystem::exists(file)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(kPollInterval);
+    }
+    return true;
+}
+
 }  // namespace
 
 int Shell(const std::string& line, std::string* output) {
@@ -83,18 +96,20 @@ int Shell(const std::string& line, std::string* output) {
         return -1;
     }
     const std::string out = *unixDir + "/out";
+    const std::string started = *unixDir + "/started";
     const std::string code = *unixDir + "/code";
     const std::string script = *unixDir + "/run.sh";
     {
         std::ofstream file(dir.path() / "run.sh", std::ios::binary);
-        file << "PATH=" << kUnixSearchPath << "\n(\n"
+        file << ": >'" << started << "'\nPATH=" << kUnixSearchPath << "\n(\n"
              << line << "\n) >'" << out << "' 2>&1 </dev/null\n"
              << "echo $? >'" << code << ".part' && mv '" << code << ".part' '" << code << "'\n";
         if (!file) {
             return -1;
         }
     }
-    std::wstring commandLine = Widen(std::string(kUnixShell) + " '" + script + "'");
+    // Wine splits the command line into the Unix arguments by the Windows rules: double quotes.
+    std::wstring commandLine = Widen(std::string(kUnixShell) + " \"" + script + "\"");
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -109,12 +124,9 @@ int Shell(const std::string& line, std::string* output) {
         return -1;
     }
     const auto codeFile = dir.path() / "code";
-    const auto deadline = std::chrono::steady_clock::now() + kLongestRun;
-    while (!std::filesystem::exists(codeFile)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return -1;
-        }
-        std::this_thread::sleep_for(kPollInterval);
+    if (!AppearsWithin(dir.path() / "started", kLongestStart) ||
+        !AppearsWithin(codeFile, kLongestRun)) {
+        return -1;
     }
     if (output != nullptr) {
         *output = ReadTextFile(dir.path() / "out");
