@@ -1,19 +1,22 @@
-# Shared by the GUI tests: the Windows programs of the x86_64 build run under Wine on a private
-# Xvfb display against an emulated machine whose device carries the staged CD folder. Windows are
-# found by title and by a control they hold (gui_probe, from inside Wine), driven with xdotool,
-# and photographed into the test's artifact folder. Sourced by each test script.
+# Shared by the GUI tests: the Windows programs of a Windows build run under Wine (32-bit Wine for
+# the i686 build) on a private Xvfb display against an emulated machine whose device carries the
+# staged CD folder. Windows are found by title and by a control they hold (gui_probe, from inside
+# Wine), driven with xdotool, and photographed into the test's artifact folder. Sourced by each
+# test script.
 #
-# Environment (set by CTest): KVX_GUI_BUILD (build folder), KVX_GUI_CD (staged CD folder),
-# KVX_GUI_PREFIX (product prefix of its files), KVX_GUI_PROBE, KVX_GUI_KVXSIM (Windows programs),
-# KVX_GUI_SOURCE (source folder), WINEPREFIX, KVX_GUI_ARTIFACTS (screenshots and logs go there).
+# Environment (set by CTest): KVX_GUI_BUILD (build folder), KVX_GUI_ARCH (its Wine architecture,
+# win32 or win64), KVX_GUI_CD (staged CD folder), KVX_GUI_PREFIX (product prefix of its files),
+# KVX_GUI_PROBE, KVX_GUI_KVXSIM (Windows programs), KVX_GUI_SOURCE (source folder), WINEPREFIX,
+# KVX_GUI_ARTIFACTS (screenshots and logs go there).
 set -euo pipefail
 
-: "${KVX_GUI_BUILD:?}" "${KVX_GUI_CD:?}" "${KVX_GUI_PROBE:?}" "${KVX_GUI_KVXSIM:?}"
-: "${KVX_GUI_SOURCE:?}" "${WINEPREFIX:?}" "${KVX_GUI_ARTIFACTS:?}"
+: "${KVX_GUI_BUILD:?}" "${KVX_GUI_ARCH:?}" "${KVX_GUI_CD:?}" "${KVX_GUI_PROBE:?}"
+: "${KVX_GUI_KVXSIM:?}" "${KVX_GUI_SOURCE:?}" "${WINEPREFIX:?}" "${KVX_GUI_ARTIFACTS:?}"
 KVX_GUI_PREFIX=${KVX_GUI_PREFIX:-}
 
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-WINE=/usr/lib/wine/wine64
+export WINEPREFIX
+# shellcheck source=scripts/wine-env.sh
+source "$KVX_GUI_SOURCE/scripts/wine-env.sh" "$KVX_GUI_ARCH"
 # The emulated device's drive letters: not E and F, so that nothing else using this Wine prefix
 # at the same time (the unit tests) shares the programs' instance marker names.
 CD_LETTER=R
@@ -61,33 +64,15 @@ gui_cleanup() {
 }
 trap gui_cleanup EXIT
 
-# The GUI tests' own prefix, made when missing, with unmanaged windows: with no window manager on
-# the display, Wine then draws whole windows itself, title bars included (a managed window would
-# get none), and dialogs close at once. Its server starts with the test and ends with it, so that
-# Wine's desktop process binds to this test's display (a server that outlives a test, or one
-# started without a display, leaves every later window unshown).
+# The GUI tests' own prefix, made when missing (scripts/wine-prefix.sh). Its server starts with
+# the test and ends with it, so that Wine's desktop process binds to this test's display (a
+# server that outlives a test, or one started without a display, leaves every later window
+# unshown).
 gui_prefix() {
     wineserver -k >/dev/null 2>&1 || true
-    if [[ ! -f $WINEPREFIX/system.reg ]]; then
-        log "creating the Wine prefix $WINEPREFIX"
-        mkdir -p "$WINEPREFIX"
-        "$WINE" wineboot -i >/dev/null 2>&1
-    fi
-    # Wine's own dialog font and window-button glyphs (package fonts-wine), which this Wine does
-    # not pick up from its data folder: without them dialogs fall back to a wider font and the
-    # close button shows a letter.
-    local font
-    for font in tahoma.ttf tahomabd.ttf marlett.ttf; do
-        if [[ -f /usr/share/wine/fonts/$font && ! -f $WINEPREFIX/drive_c/windows/Fonts/$font ]]; then
-            cp "/usr/share/wine/fonts/$font" "$WINEPREFIX/drive_c/windows/Fonts/"
-        fi
-    done
-    local key='HKCU\Software\Wine\X11 Driver'
-    if ! "$WINE" reg query "$key" /v Managed 2>/dev/null | tr -d '\r' |
-        grep -Eq 'Managed[[:space:]]+REG_SZ[[:space:]]+N$'; then
-        log "unmanaged windows in $WINEPREFIX"
-        "$WINE" reg add "$key" /v Managed /d N /f >/dev/null 2>&1 || fail "cannot set up the prefix"
-    fi
+    [[ -f $WINEPREFIX/system.reg ]] || log "creating the Wine prefix $WINEPREFIX"
+    bash "$KVX_GUI_SOURCE/scripts/wine-prefix.sh" create "$WINEPREFIX" "$KVX_GUI_ARCH" >&2 ||
+        fail "cannot set up the prefix"
 }
 
 gui_display() {

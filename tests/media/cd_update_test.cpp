@@ -55,7 +55,7 @@ std::filesystem::path MakeIso(const std::filesystem::path& dir, const std::strin
         WriteFile(tree / "payload.bin", payload);
         std::string out;
         EXPECT_EQ(
-            Shell("xorriso -as mkisofs -quiet -o '" + iso.string() + "' '" + tree.string() + "'",
+            Shell("xorriso -as mkisofs -quiet -o '" + ToolPath(iso) + "' '" + ToolPath(tree) + "'",
                   &out),
             0)
             << out;
@@ -168,8 +168,8 @@ TEST_F(CdUpdate, NewImageStampedAcrossA64KbBoundaryAndBlockMarkedDone) {
     const auto exported = dir.path() / "cd.iso";
     ASSERT_EQ(sim::ExportCdArea(fx.Paths(), exported), std::nullopt);
     std::string out;
-    ASSERT_EQ(Shell("xorriso -osirrox on -indev '" + exported.string() +
-                        "' -extract /payload.bin '" + (dir.path() / "payload.out").string() + "'",
+    ASSERT_EQ(Shell("xorriso -osirrox on -indev '" + ToolPath(exported) +
+                        "' -extract /payload.bin '" + ToolPath(dir.path() / "payload.out") + "'",
                     &out),
               0)
         << out;

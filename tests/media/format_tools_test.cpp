@@ -34,7 +34,7 @@ TEST_P(FormatTools, FsckMtoolsAndSfdiskAcceptThePlaintext) {
     const auto exported = out.path() / "secure.img";
     ASSERT_EQ(sim::ExportSecurePartition(fx.Paths(), exported), std::nullopt);
     const auto part = PartitionFile(exported, out.path() / "part.img");
-    const std::string img = part.string();
+    const std::string img = ToolPath(part);
 
     std::string text;
     EXPECT_EQ(Shell("fsck.fat -n '" + img + "'", &text), 0) << text;
@@ -49,7 +49,7 @@ TEST_P(FormatTools, FsckMtoolsAndSfdiskAcceptThePlaintext) {
     EXPECT_NE(text.find("Volume in drive : is KVX Secure"), std::string::npos) << text;
     EXPECT_NE(text.find("No files"), std::string::npos) << text;
 
-    ASSERT_EQ(Shell("sfdisk --dump '" + exported.string() + "'", &text), 0) << text;
+    ASSERT_EQ(Shell("sfdisk --dump '" + ToolPath(exported) + "'", &text), 0) << text;
     EXPECT_NE(text.find("label: dos"), std::string::npos) << text;
     EXPECT_NE(text.find("bootable"), std::string::npos) << text;
 

@@ -62,7 +62,8 @@ TEST(BootTemplates, HeldBytesAreTheAssembledSources) {
     if (!test::HaveTool("as") || !test::HaveTool("ld")) {
         GTEST_SKIP() << "binutils are not installed";
     }
-    const std::string script = std::string(KVX_SOURCE_DIR) + "/lib/media/boot/build.sh";
+    const std::string script =
+        test::ToolPath(std::filesystem::path(KVX_SOURCE_DIR) / "lib/media/boot/build.sh");
     ASSERT_EQ(test::Shell("sh '" + script + "'", &out), 0) << out;
     std::ifstream held(std::string(KVX_SOURCE_DIR) + "/lib/media/boot_code.cpp");
     std::string text((std::istreambuf_iterator<char>(held)), std::istreambuf_iterator<char>());

@@ -7,20 +7,16 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <fstream>
 
 #include "frame/qda.h"
 #include "sim/bridge/export.h"
 #include "support/device_fixture.h"
+#include "support/outside_tools.h"
 
 namespace kvx::test {
 
@@ -109,35 +105,6 @@ inline std::uint32_t Le32At(const std::vector<std::uint8_t>& s, std::size_t at) 
 
 inline std::uint16_t Le16At(const std::vector<std::uint8_t>& s, std::size_t at) {
     return static_cast<std::uint16_t>(s[at] | s[at + 1] << 8);
-}
-
-// Runs a shell command line; its exit code, with stdout and stderr in `output`.
-inline int Shell(const std::string& line, std::string* output) {
-#ifdef _WIN32
-    (void)line;
-    (void)output;
-    return -1;  // the outside tools are Linux programs
-#else
-    const std::string full = "PATH=\"$PATH:/usr/sbin:/sbin\"; (" + line + ") 2>&1";
-    FILE* pipe = popen(full.c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    std::array<char, 4096> buffer;
-    std::string text;
-    while (const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe)) {
-        text.append(buffer.data(), n);
-    }
-    const int status = pclose(pipe);
-    if (output != nullptr) {
-        *output = text;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-}
-
-inline bool HaveTool(const std::string& name) {
-    return Shell("PATH=\"$PATH:/usr/sbin:/sbin\" command -v " + name + " >/dev/null", nullptr) == 0;
 }
 
 // The partition alone (from its boot sector on) of an exported secure partition.

@@ -116,7 +116,7 @@ bool CheckPlaintext(const DeviceFixture& dev, const std::vector<std::uint8_t>& n
     const auto exported = out.path() / "secure.img";
     EXPECT_EQ(sim::ExportSecurePartition(dev.Paths(), exported), std::nullopt);
     if (HaveTool("fsck.fat") && HaveTool("fatlabel")) {
-        const std::string part = PartitionFile(exported, out.path() / "part.img").string();
+        const std::string part = ToolPath(PartitionFile(exported, out.path() / "part.img"));
         std::string text;
         EXPECT_EQ(Shell("fsck.fat -n '" + part + "'", &text), 0) << text;
         EXPECT_EQ(Shell("fatlabel '" + part + "'", &text), 0) << text;

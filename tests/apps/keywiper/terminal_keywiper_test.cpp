@@ -210,7 +210,7 @@ TEST(TerminalKeywiper, ProgramResetsTheDevice) {
         RunProgram(KvxsimProgram(), {"export", machine.DirText(), "--secure", exported.string()}),
         0);
     if (HaveTool("fsck.fat") && HaveTool("fatlabel")) {
-        const std::string part = PartitionFile(exported, out.path() / "part.img").string();
+        const std::string part = ToolPath(PartitionFile(exported, out.path() / "part.img"));
         std::string text;
         EXPECT_EQ(Shell("fsck.fat -n '" + part + "'", &text), 0) << text;
         EXPECT_EQ(Shell("fatlabel '" + part + "'", &text), 0) << text;

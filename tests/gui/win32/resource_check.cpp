@@ -55,6 +55,16 @@ std::wstring ClassName(HWND window) {
     return name;
 }
 
+// Collects the number of a string block (an enumeration callback: the system's calling
+// convention, which a lambda does not have in a 32-bit program).
+BOOL CALLBACK CollectBlock(HMODULE, LPCWSTR, LPWSTR name, LONG_PTR blocks) {
+    if (IS_INTRESOURCE(name)) {
+        reinterpret_cast<std::vector<unsigned>*>(blocks)->push_back(
+            static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(name)));
+    }
+    return TRUE;
+}
+
 void CheckStrings(HMODULE module, const kvx::ui::StringTable& table) {
     for (const kvx::ui::StringEntry& entry : table.entries()) {
         const wchar_t* text = nullptr;
@@ -70,16 +80,7 @@ void CheckStrings(HMODULE module, const kvx::ui::StringTable& table) {
     }
     // Strings live in blocks of sixteen; every id of every block must be one of the table's.
     std::vector<unsigned> blocks;
-    EnumResourceNamesW(
-        module, RT_STRING,
-        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) -> BOOL {
-            if (IS_INTRESOURCE(name)) {
-                reinterpret_cast<std::vector<unsigned>*>(context)->push_back(
-                    static_cast<unsigned>(reinterpret_cast<ULONG_PTR>(name)));
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LONG_PTR>(&blocks));
+    EnumResourceNamesW(module, RT_STRING, CollectBlock, reinterpret_cast<LONG_PTR>(&blocks));
     if (blocks.empty()) {
         Fail("no string table");
     }
