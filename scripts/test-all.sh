@@ -3,7 +3,8 @@
 # (the shipped 32-bit target) builds under Wine, GUI tests included, each in its own prefix under
 # build/<preset>/. A Windows suite whose programs this machine cannot execute (a kernel without
 # 32-bit support, for one) is not run: one line says so and why, and only its CD folder and
-# export-table check runs. Each phase prints its time.
+# export-table checks run. The win32 suite runs only with KVX_TEST_WIN32=1 until it has been seen
+# passing on a machine with 32-bit support. Each phase prints its time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,9 +40,18 @@ trap stop_server EXIT
 wine_suite() {
     local preset=$1 prefix=$PWD/build/$1/wineprefix why
     echo "== test $preset (Wine)"
-    if ! why=$(bash scripts/wine-prefix.sh probe "$prefix" "$preset"); then
+    if [[ $preset == win32 && ${KVX_TEST_WIN32:-0} != 1 ]]; then
+        # The 32-bit suite has not yet passed on a machine that runs 32-bit programs (the
+        # machines it was built on boot without 32-bit support): it is asked for, not assumed.
+        why="set KVX_TEST_WIN32=1 to run it where the kernel runs 32-bit programs"
+        why="$why (it has not yet been seen passing on such a machine)"
+    elif why=$(bash scripts/wine-prefix.sh probe "$prefix" "$preset"); then
+        why=
+    fi
+    if [[ -n $why ]]; then
         echo "== $preset: the suite under Wine was NOT run: $why"
-        # The CTest list of such a build cannot be made here: the CD check runs alone.
+        # The CTest list of such a build cannot be made here: its file checks run alone.
+        sh "build/$preset/check-exports.sh"
         sh "build/$preset/check-cd.sh"
         return
     fi
