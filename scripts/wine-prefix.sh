@@ -77,6 +77,9 @@ case "$action" in
 create) create ;;
 start)
     create
+    # The set-up's commands start a server that lingers a while: a persistent one starts only
+    # once it has gone.
+    wineserver -w
     wineserver -p
     "$WINE" wineboot >/dev/null 2>&1
     ;;
