@@ -55,7 +55,8 @@ std::optional<std::uint32_t> ReadCapabilities(DeviceState& state) {
 bool GetHddInfo(DeviceState& state, const DiagnosticLog& log, std::uint8_t& errorByte,
                 MediumInfo& info) {
     GetOsType(state);
-    if (state.osType == kOsNt5OrLater && state.drive == kInvalidHandle && state.hubMode == 0) {
+    // Hub mode reads through the side channel: only a missing drive outside it stops the query.
+    if (LacksDriveHandle(state) && state.hubMode == 0) {
         SetErrorOnce(errorByte, kErrNoDriveHandle);
         return false;
     }
