@@ -68,7 +68,14 @@ std::uint8_t HostSystemCode(const OsVersion& version) {
     if (os != kOsNt5OrLater) {
         return os;
     }
-    return version.major >= 6 ? 10 : version.minor == 0 ? 6 : 7;
+    return version.major >= 6   ? kWinVersionVista
+           : version.minor == 0 ? kWinVersion2000
+                                : kWinVersionXp;
+}
+
+bool IsNamedNtVersion(std::uint8_t hostSystem) {
+    return hostSystem == kWinVersion2000 || hostSystem == kWinVersionXp ||
+           hostSystem == kWinVersionVista;
 }
 
 bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {

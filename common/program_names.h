@@ -45,7 +45,10 @@ bool FileReadable(Host& host, std::u16string_view path);
 // Windows 9x by build number 1 (to 1110), 2 (to 1997), 3 (to 2222), 4; NT 4 = 5, 2000 = 6,
 // XP and 2003 = 7, 6.0 and later = 10.
 std::uint8_t HostSystemCode(const OsVersion& version);
-inline constexpr std::uint32_t kPlatformNt = 2;
+
+// Whether a host-system code is one of the NT versions the programs know by name (2000, XP and
+// 2003, 6.0 and later): the ones whose partition refresh and secure-unit launch they support.
+bool IsNamedNtVersion(std::uint8_t hostSystem);
 
 // Case-insensitive comparison of ASCII letters ('a'-'z' against 'A'-'Z').
 bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b);

@@ -7,7 +7,9 @@
 #include "apps/keyport/library_error.h"
 #include "apps/keyport/resource_ids.h"
 #include "apps/keyport/small_dialogs.h"
+#include "common/program_names.h"
 #include "common/secret_text.h"
+#include "discovery/chip_codes.h"
 #include "host/text.h"
 #include "security/authenticate.h"
 #include "security/hdd_info.h"
@@ -159,10 +161,7 @@ bool CKEYPORTDlg::ChipPath() {
         return false;
     }
     const std::u16string code = UpperAscii(ReadFixedUtf16(std::span<const std::uint16_t>(chip)));
-    const bool chipCode =
-        code.find(u"7E4A") != std::u16string::npos || code.find(u"D3F5") != std::u16string::npos;
-    const std::uint8_t host = s_.hostSystem;
-    return chipCode && (host == 6 || host == 7 || host == 10);
+    return IsLaunchChip(code) && ui::IsNamedNtVersion(s_.hostSystem);
 }
 
 void CKEYPORTDlg::Succeeded(ui::Window& window) {

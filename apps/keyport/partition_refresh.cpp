@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/program_names.h"
+#include "frame/os_type.h"
 #include "host/text.h"
 
 namespace kvx::keyport {
@@ -138,7 +139,7 @@ RefreshResult RefreshPartitions(Host& host, std::u16string_view configPath,
         result.configMissing = true;
         return result;
     }
-    if (hostSystem != 6 && hostSystem != 7 && hostSystem != 10) {
+    if (!ui::IsNamedNtVersion(hostSystem)) {
         return result;
     }
     const auto count = DiskCount(host);
@@ -156,7 +157,7 @@ RefreshResult RefreshPartitions(Host& host, std::u16string_view configPath,
             result.ok = true;
             // Windows 2000 needs nothing more; later systems re-read the disk's partition
             // table. The table on the medium is never rewritten.
-            if (hostSystem != 6) {
+            if (hostSystem != kWinVersion2000) {
                 host.UpdateDiskProperties(disk);
             }
         }

@@ -222,7 +222,7 @@ KVX_API int KVX_CALL QDACheckCD(QdaRequest* request) {
         if (drive.handle == kInvalidHandle && drive.osError == kErrorAccessDenied &&
             config.Read(kVendorSection, u"NONADMIN", kCheckCdChars) == u"YES") {
             log.Write(u"NONADMIN", u"DETECTED");
-            state.hubMode = 1;
+            state.hubMode = kHubModeOn;
         }
         if (state.hubMode != 0) {
             host.Close(drive.handle);
@@ -307,8 +307,11 @@ KVX_API int KVX_CALL QDAGetChipNum(QdaRequest* request, uint16_t* chipText) {
     DeviceState& state = frame.state();
     // An answer that stops short of the code delivered no chip code; a delivered code is copied
     // as its four bytes are, whatever they hold.
-    if (chipText == nullptr || !Inquiry(state, state.drive, kInquiryFull, inquiry) ||
-        state.lastDataIn < kChipCodeEnd) {
+    if (chipText == nullptr) {
+        return frame.Finish(false);
+    }
+    const CommandOutcome answer = Inquiry(state, state.drive, kInquiryFull, inquiry);
+    if (!answer || answer.delivered < kChipCodeEnd) {
         return frame.Finish(false);
     }
     const std::u16string chip = inquiry.ChipCode();

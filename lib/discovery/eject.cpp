@@ -45,7 +45,7 @@ bool SameDevice(ExportFrame& frame, std::u16string_view cd, std::u16string_view 
         frame.log().Write(u"DeviceFound", kPass);
         return true;
     };
-    if (versionCode == 10) {
+    if (versionCode == kWinVersionVista) {
         const std::u16string_view head = CutAtLast(secure, u'&');
         const std::size_t hash = head.rfind(u'#');
         return found(hash == std::u16string_view::npos ? head : head.substr(hash + 1));
@@ -109,10 +109,14 @@ KVX_API int KVX_CALL QDAEjectSec(QdaRequest* request) {
     if (drive.handle != kInvalidHandle) {
         state.drive = drive.handle;
         frame.log().Write(u"Drive handle created for " + name, kPass);
-        const std::uint8_t eject[kMaxCdbLength] = {0x1B, 0, 0, 0, 0x02, 0};
-        constexpr std::uint8_t kNoAdapter = 255;
-        ok = SendCdb(state, CommandTarget{state.osType, state.drive, kNoAdapter}, eject, 6, nullptr,
-                     0, kDirNone);
+        // START STOP UNIT with LoEj set and Start clear: eject the medium.
+        constexpr std::uint8_t kStartStopUnit = 0x1B;
+        constexpr std::uint8_t kLoadEject = 0x02;
+        constexpr std::uint8_t kStartStopCdbLength = 6;
+        const std::uint8_t eject[kMaxCdbLength] = {kStartStopUnit, 0, 0, 0, kLoadEject, 0};
+        ok = SendCdb(state, CommandTarget{state.osType, state.drive, kNoAdapter}, eject,
+                     kStartStopCdbLength, nullptr, 0, kDirNone)
+                 .accepted;
         if (ok) {
             frame.log().Write(u"START_STOP_UNIT command issued to " + name, kPass);
         }

@@ -378,7 +378,7 @@ void ScanHostControllers(DeviceState& state) {
         }
     }
     const std::uint8_t versionCode = WindowsVersionCode(host);
-    if (versionCode == 6 || versionCode == 9) {
+    if (versionCode == kWinVersion2000 || versionCode == kWinVersion2000Sp4) {
         for (const std::u16string& path : host.UsbHostControllerPaths()) {
             const OpenResult controller = host.Open(path, kAccessWrite, kShareWrite);
             if (controller.handle != kInvalidHandle) {
@@ -393,7 +393,8 @@ bool FindUsbDriveLetter(DeviceState& state, UsbDeviceRecord& record) {
     Host& host = state.host();
     const Config config(host);
     const std::uint8_t versionCode = WindowsVersionCode(host);
-    const bool serialStandsIn = versionCode == 7 || versionCode == 9 || versionCode == 10;
+    const bool serialStandsIn = versionCode == kWinVersionXp || versionCode == kWinVersion2000Sp4 ||
+                                versionCode == kWinVersionVista;
     const std::u16string serial(record.serial, std::char_traits<char16_t>::length(record.serial));
     const auto hexDigits = [](const char16_t* idText) {
         std::u16string_view text(idText, std::char_traits<char16_t>::length(idText));
@@ -455,9 +456,9 @@ bool FindUsbDriveLetter(DeviceState& state, UsbDeviceRecord& record) {
         }
     }
     std::u16string wanted;
-    if (versionCode == 10) {
+    if (versionCode == kWinVersionVista) {
         wanted = prefix;
-    } else if (versionCode == 6) {
+    } else if (versionCode == kWinVersion2000) {
         wanted = !childPrefix.empty() ? childPrefix : (!prefix.empty() ? prefix : serial);
     } else {
         wanted = childPrefix;

@@ -3,6 +3,7 @@
 
 #include <iterator>
 
+#include "discovery/chip_codes.h"
 #include "frame/export_frame.h"
 #include "frame/os_type.h"
 #include "frame/request_text.h"
@@ -46,12 +47,12 @@ OpenResult OpenVolume(Host& host, char16_t letter) {
     return drive;
 }
 
-std::uint8_t WrapModeFor(const Config& config, std::uint32_t capabilities) {
+WrapMode WrapModeFor(const Config& config, std::uint32_t capabilities) {
     if (config.Read(kVendorSection, u"AES", 10, u"NO") != u"YES" ||
         (capabilities & kCapWrapAllowed) == 0) {
-        return 0;
+        return kWrapNone;
     }
-    return (capabilities & kCapAesWrap) != 0 ? 4 : 2;
+    return (capabilities & kCapAesWrap) != 0 ? kWrapAes : kWrapScrambled;
 }
 
 bool ChipCodeListed(const Config& config, std::u16string_view chipCode) {
@@ -129,7 +130,7 @@ bool IdentifyDevice(DeviceState& state, std::uint8_t letter, std::uint8_t& error
     // A failed property query keeps the drive; only the ATAPI decision is skipped.
     if (found) {
         if (const std::optional<StorageBus> bus = host.QueryBusType(state.drive)) {
-            state.atapiRewrite = *bus == kBusAtapi ? 4 : 0;
+            state.atapiRewrite = *bus == kBusAtapi ? kAtapiRewriteOn : kAtapiRewriteOff;
         }
     } else {
         // A drive that is not the device gets nothing more, not even the end of a session.

@@ -26,7 +26,7 @@ OpenResult OpenVolume(Host& host, char16_t letter);
 
 // 2 or 4 when the configuration allows wrapping ("AES" = "YES" exactly) and the device offers it
 // (capability bit 26; bit 22 chooses AES), else 0.
-std::uint8_t WrapModeFor(const Config& config, std::uint32_t capabilities);
+WrapMode WrapModeFor(const Config& config, std::uint32_t capabilities);
 
 // Whether the chip code is one of the configured "ChipNum" entries (the list ends at the first
 // absent entry).

@@ -4,7 +4,6 @@
 
 #include "frame/request_text.h"
 #include "host/text.h"
-#include "transport/dispatcher.h"
 
 namespace kvx {
 namespace {
@@ -47,14 +46,16 @@ std::u16string InquiryData::ChipCode() const {
     return code;
 }
 
-bool Inquiry(DeviceState& state, HostHandle drive, std::uint8_t length, InquiryData& data) {
+CommandOutcome Inquiry(DeviceState& state, HostHandle drive, std::uint8_t length,
+                       InquiryData& data) {
     data.bytes.fill(0);
     if (length > data.bytes.size()) {
-        return false;
+        CommandOutcome tooLong;
+        tooLong.osError = kErrorInvalidParameter;
+        return tooLong;
     }
     const std::uint8_t cdb[kMaxCdbLength] = {0x12, 0, 0, 0, length, 0};
     constexpr std::uint8_t kInquiryCdbLength = 10;
-    constexpr std::uint8_t kNoAdapter = 255;
     const CommandTarget target{state.osType, drive, kNoAdapter};
     return SendCdb(state, target, cdb, kInquiryCdbLength, data.bytes.data(), length, kDirIn);
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "frame/device_state.h"
+#include "transport/dispatcher.h"
 
 namespace kvx {
 
@@ -17,7 +18,7 @@ inline constexpr std::uint8_t kInquiryUsbIds = 46;
 inline constexpr std::uint8_t kInquiryCapabilities = 58;
 inline constexpr std::uint8_t kInquiryFull = 77;
 
-// The chip code: four ASCII characters at bytes 54-57.
+// The chip code: four ASCII characters at bytes 54-57 (chip_codes.h names the ones that matter).
 inline constexpr std::size_t kChipCodeAt = 54;
 inline constexpr std::size_t kChipCodeLength = 4;
 inline constexpr std::size_t kChipCodeEnd = kChipCodeAt + kChipCodeLength;
@@ -39,16 +40,14 @@ struct InquiryData {
 };
 
 // INQUIRY with the given allocation length on a drive handle (adapter 255). What the device did
-// not send stays zero.
-bool Inquiry(DeviceState& state, HostHandle drive, std::uint8_t length, InquiryData& data);
+// not send stays zero; the outcome's delivered says how much it sent.
+CommandOutcome Inquiry(DeviceState& state, HostHandle drive, std::uint8_t length,
+                       InquiryData& data);
 
 // Whether `text` contains `wanted`, both upper-cased. An empty `wanted` never matches.
 bool ContainsText(std::u16string_view text, std::u16string_view wanted);
 
 // A USB identifier as "0x%04x" (lower case) or "0x%04X".
 std::u16string IdText(std::uint16_t id, bool upper = false);
-
-// The chip code of the chip that needs the CD partition at sector 0 on hard disks.
-inline constexpr char16_t kSpecialChipCode[] = u"8A1C";
 
 }  // namespace kvx

@@ -6,24 +6,47 @@
 #include <list>
 
 #include "discovery/usb_device_record.h"
+#include "frame/os_type.h"
 #include "host/host.h"
 
 namespace kvx {
+
+// How vendor commands are hidden on the bus; the values are the ones the capability check has
+// always stored (the device asks for wrapping, and for AES rather than the byte scramble).
+enum WrapMode : std::uint8_t {
+    kWrapNone = 0,
+    kWrapScrambled = 2,
+    kWrapAes = 4,
+};
+
+// Vendor commands go out as opcode 0x21 with the sub-command in byte 9 on an ATAPI bus; any
+// non-zero value means on, 4 is the one the identification stores.
+enum AtapiRewrite : std::uint8_t {
+    kAtapiRewriteOff = 0,
+    kAtapiRewriteOn = 4,
+};
+
+// Commands go through the USB hub side channel instead of a drive handle (a user who may not
+// open the drive).
+enum HubMode : std::uint32_t {
+    kHubModeOff = 0,
+    kHubModeOn = 1,
+};
 
 struct DeviceState {
     HostHandle drive = kInvalidHandle;  // opened by the identification, closed by every export
     std::uint32_t chipFlag = 0;         // a device with chip code 8A1C was seen
     std::uint32_t chipListFlag =
         0;  // chip code matched a configured entry, or hub scan found devices
-    std::uint8_t osType = 0;
+    OsTypeCode osType = kOsUnknown;
     std::uint8_t adapterId = 0;
-    std::uint8_t atapiRewrite = 0;  // 4 = vendor commands go out as opcode 0x21
-    std::uint8_t wrapMode = 0;      // 0 plain, 2 scrambled, 4 AES
+    AtapiRewrite atapiRewrite = kAtapiRewriteOff;
+    WrapMode wrapMode = kWrapNone;
     std::uint32_t ivWords[3] = {};  // kept between the format steps
     std::uint8_t wrapCounter = 0;
     std::uint8_t hubCounter = 0;
     std::uint8_t sessionKey[16] = {};
-    std::uint32_t hubMode = 0;  // 1 = commands go through the hub side channel
+    HubMode hubMode = kHubModeOff;
     std::list<UsbDeviceRecord> devices;
     UsbDeviceRecord* current = nullptr;  // record the hub side channel addresses
     std::uint16_t deviceCounter = 0;
@@ -31,8 +54,6 @@ struct DeviceState {
     // The drive's 20-byte unique identifier (ATA serial field), all zero until a hard disk was
     // identified; the key of the password data block and the identifier login's secret.
     std::uint8_t uniqueId[20] = {};
-    // Bytes the last data-in command delivered to its caller (the rest of the buffer is zero).
-    std::uint32_t lastDataIn = 0;
 
     // The platform seam every library routine goes through.
     Host& host() const { return ActiveHost(); }

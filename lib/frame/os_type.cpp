@@ -4,11 +4,11 @@
 
 namespace kvx {
 
-std::uint8_t ClassifyOsType(const OsVersion& version) {
+OsTypeCode ClassifyOsType(const OsVersion& version) {
     if (!version.ok) {
         return kOsUnknown;
     }
-    if (version.platformId == 1) {
+    if (version.platformId == kPlatformWin9x) {
         const std::uint32_t build = version.build & 0xFFFF;
         if (build > 2222) {
             return kOsWinMe;
@@ -18,7 +18,7 @@ std::uint8_t ClassifyOsType(const OsVersion& version) {
         }
         return kOsWin98;
     }
-    if (version.platformId == 2) {
+    if (version.platformId == kPlatformNt) {
         if (version.major > 4) {
             return kOsNt5OrLater;
         }
@@ -33,21 +33,22 @@ std::uint32_t GetOsType(DeviceState& state) {
 }
 
 std::uint8_t ClassifyWindowsVersionCode(const OsVersion& version) {
-    if (!version.ok || version.platformId != 2) {
-        return 0;
+    if (!version.ok || version.platformId != kPlatformNt) {
+        return kWinVersionUnknown;
     }
-    constexpr std::uint8_t kWorkstation = 1;
-    // NT 6.0 and everything later take the paths of version code 10 (workstation) or 11.
+    // NT 6.0 and everything later take the paths of the workstation or the server code.
     if (version.major >= 6) {
-        return version.productType == kWorkstation ? 10 : 11;
+        return version.productType == kProductWorkstation ? kWinVersionVista : kWinVersionServer;
     }
     if (version.major == 5) {
         if (version.minor == 0) {
-            return version.servicePack.find(u"Service Pack 4") != std::u16string::npos ? 9 : 6;
+            return version.servicePack.find(u"Service Pack 4") != std::u16string::npos
+                       ? kWinVersion2000Sp4
+                       : kWinVersion2000;
         }
-        return (version.minor == 1 || version.minor == 2) ? 7 : 0;
+        return (version.minor == 1 || version.minor == 2) ? kWinVersionXp : kWinVersionUnknown;
     }
-    return (version.major == 4 && version.minor == 0) ? 5 : 0;
+    return (version.major == 4 && version.minor == 0) ? kWinVersionNt4 : kWinVersionUnknown;
 }
 
 std::uint8_t WindowsVersionCode(Host& host) {

@@ -20,8 +20,8 @@
 #include "media/writers.h"
 #include "security/data_block.h"
 #include "security/hdd_info.h"
-#include "transport/dispatcher.h"
 #include "transport/vendor.h"
+#include "transport/volume_control.h"
 
 namespace kvx::media {
 namespace {
@@ -34,7 +34,6 @@ constexpr char16_t kFailed[] = u"Failed";
 
 constexpr std::uint32_t kPiece = 128 * kSectorSize;
 constexpr std::uint32_t kStampFromEnd = 33;
-constexpr std::uint64_t kMb = 1048576;
 
 // An open host file, closed on destruction.
 class HostFile {
@@ -340,9 +339,9 @@ bool Run(ExportFrame& frame, const QdaImageRequest& images, bool& locked) {
         return false;
     }
     const auto block = std::as_const(region).Block();
-    request.cdSizeMb = ReadBe32(block, block::kCdSectors) / 512;
+    request.cdSizeMb = ReadBe32(block, block::kCdSectors) / kCdBlocksPerMb;
     const std::uint64_t secureStart = ReadBe32(block, block::kFirstStart);
-    const std::uint64_t cdSectors = std::uint64_t{request.cdSizeMb} * 2048;
+    const std::uint64_t cdSectors = std::uint64_t{request.cdSizeMb} * kSectorsPerMb;
     log.Write(FormatText("%s %x", "Number of CDSectors", static_cast<unsigned>(cdSectors)), kPass);
     if (cdSectors == 0) {
         return false;
@@ -364,12 +363,12 @@ bool Run(ExportFrame& frame, const QdaImageRequest& images, bool& locked) {
     }
     // Room: the image within the CD area and the spare megabytes the caller gives (its copy of
     // the block's bytes 104-105), never into the secure partition.
-    const std::int64_t room =
-        static_cast<std::int64_t>(cdSectors) + (std::int64_t{request.spareCdMb} - 1) * 2048;
-    const std::uint64_t newMb = imageBytes / kMb + 1;
+    const std::int64_t room = static_cast<std::int64_t>(cdSectors) +
+                              (std::int64_t{request.spareCdMb} - 1) * kSectorsPerMb;
+    const std::uint64_t newMb = imageBytes / kBytesPerMb + 1;
     if (static_cast<std::int64_t>(Sectors(imageBytes)) > room ||
         std::uint64_t{request.cdSizeMb} + request.spareCdMb < newMb ||
-        (secureStart != 0 && newMb * 2048 > secureStart)) {
+        (secureStart != 0 && newMb * kSectorsPerMb > secureStart)) {
         frame.Fail(kErrOutOfRange);
         return false;
     }
@@ -388,7 +387,7 @@ bool Run(ExportFrame& frame, const QdaImageRequest& images, bool& locked) {
 
     // Nothing was written so far.
     log.Write(FormatText("%s%s", "Calling", "ReadCmpCDData()"), kPass);
-    if (!ReadCmpCDData(u, backupPath, std::uint64_t{oldCdMb} * 2048)) {
+    if (!ReadCmpCDData(u, backupPath, std::uint64_t{oldCdMb} * kSectorsPerMb)) {
         log.Write(FormatText("%s%s", "Calling", "ReadCmpCDData()"), kFail);
         return false;
     }

@@ -41,7 +41,7 @@ bool AesCommand(DeviceState& state, std::uint8_t sub, std::uint8_t byte2, std::u
     VendorCdb cdb(sub);
     cdb.bytes[2] = byte2;
     cdb.bytes[3] = byte3;
-    return SendVendor(state, cdb, data, length, direction);
+    return SendVendor(state, cdb, data, length, direction).accepted;
 }
 
 // Engine off and on again, key, secure-partition enable, IV. False with the step's code.

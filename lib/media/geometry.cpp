@@ -2,16 +2,19 @@
 
 #include <algorithm>
 
+#include "host/sectors.h"
+
 namespace kvx::media {
 namespace {
 
-constexpr std::uint32_t kSectorsPerMb = 2048;
 // FAT32 needs at least this many clusters; fewer would be read as FAT16.
 constexpr std::uint32_t kMinFat32Clusters = 65525;
-// At most this many clusters a FAT16 writer halves the cluster size for.
+// At most this many clusters a FAT16 writer halves the cluster size for: a FAT with fewer
+// clusters than this is read as FAT12.
 constexpr std::uint32_t kMaxFat12Clusters = 4085;
 // Above this many sectors the partition needs the LBA type.
 constexpr std::uint64_t kLargestChsFat32 = 0xF36AA1;
+// The largest cylinder a CHS address can hold (ten bits).
 constexpr std::uint32_t kMaxCylinders = 1023;
 // FAT12 partition type below this many sectors, FAT16 (0x04) up to 65,535, then 0x06.
 constexpr std::uint64_t kSmallFat12Sectors = 0x7FA8;

@@ -2,15 +2,19 @@
 #include <algorithm>
 #include <string>
 
+#include "host/sectors.h"
 #include "media/writers.h"
 #include "security/data_block.h"
 
 namespace kvx::media {
 namespace {
 
+// The FAT16 writer's limit: above it a flash medium gets FAT32 (FAT16 clusters run out).
 constexpr std::uint32_t kFat16LimitMb = 2048;
+// Other than flash media, the partition starts after the CD room's megabytes taken modulo this:
+// the layouts already on devices were placed so.
+constexpr std::uint64_t kCdRoomWrapMb = 4096;
 constexpr std::uint64_t kCdShift = 16;
-constexpr std::uint64_t kSectorsPerCdBlock = 4;  // 2048-byte CD sectors
 
 bool Overlaps(std::uint64_t a, std::uint64_t aCount, std::uint64_t b, std::uint64_t bCount) {
     return a < b + bCount && b < a + aCount;
@@ -42,7 +46,8 @@ std::optional<PartitionPlan> PlanSecurePartition(const DeviceState& state,
         const std::uint64_t start =
             (medium.mediaType & kMediaFlash) != 0
                 ? ReadBe32(dataBlock, block::kFirstStart)
-                : ((std::uint64_t{request.spareCdMb} + request.cdSizeMb) % 4096) * 2048;
+                : ((std::uint64_t{request.spareCdMb} + request.cdSizeMb) % kCdRoomWrapMb) *
+                      kSectorsPerMb;
         plan.base = start + (in.chipListFlag ? kCdShift : 0);
         plan.fat16 = Fat16Geometry(in.sizeMb, Fat16PartitionSectors(in));
         if (!plan.fat16) {

@@ -31,7 +31,7 @@ VendorCdb AuthCdb(std::uint8_t step, bool uniqueId) {
 bool GetChallenge(DeviceState& state, bool uniqueId, std::uint8_t (&challenge)[16]) {
     VendorCdb cdb = AuthCdb(1, uniqueId);
     cdb.bytes[8] = 0x10;
-    return SendVendor(state, cdb, challenge, sizeof challenge, kDirIn);
+    return SendVendor(state, cdb, challenge, sizeof challenge, kDirIn).accepted;
 }
 
 bool SendResponse(DeviceState& state, bool uniqueId, const std::uint8_t (&response)[32]) {
@@ -39,17 +39,17 @@ bool SendResponse(DeviceState& state, bool uniqueId, const std::uint8_t (&respon
     cdb.bytes[8] = 0x20;
     std::uint8_t out[32];
     std::copy(std::begin(response), std::end(response), out);
-    const bool ok = SendVendor(state, cdb, out, sizeof out, kDirOut);
+    const bool ok = SendVendor(state, cdb, out, sizeof out, kDirOut).accepted;
     SecureWipe(out, sizeof out);
     return ok;
 }
 
 bool TriggerAuthentication(DeviceState& state, bool uniqueId) {
-    return SendVendor(state, AuthCdb(3, uniqueId), nullptr, 0, kDirNone);
+    return SendVendor(state, AuthCdb(3, uniqueId), nullptr, 0, kDirNone).accepted;
 }
 
 bool LaunchSecurePartition(DeviceState& state) {
-    return SendVendor(state, AuthCdb(5, false), nullptr, 0, kDirIn);
+    return SendVendor(state, AuthCdb(5, false), nullptr, 0, kDirIn).accepted;
 }
 
 std::span<const std::uint8_t> SecretBytes(const std::uint8_t* bytes, std::size_t capacity) {

@@ -15,7 +15,6 @@ namespace {
 
 constexpr char16_t kSection[] = u"qdaGetHDDInfo()";
 constexpr char16_t kExtSection[] = u"qdaGetHDDInfo";
-constexpr std::uint32_t kSectorsPerMb = 2048;
 constexpr std::uint8_t kAtaIdentify = 0xEC;
 constexpr std::size_t kSerialAt = 20;
 
@@ -56,7 +55,7 @@ bool GetHddInfo(DeviceState& state, const DiagnosticLog& log, std::uint8_t& erro
                 MediumInfo& info) {
     GetOsType(state);
     // Hub mode reads through the side channel: only a missing drive outside it stops the query.
-    if (LacksDriveHandle(state) && state.hubMode == 0) {
+    if (LacksDriveHandle(state) && state.hubMode == kHubModeOff) {
         SetErrorOnce(errorByte, kErrNoDriveHandle);
         return false;
     }

@@ -50,8 +50,8 @@ class Random {
 
 void FillSizeFields(QdaRequest& request, std::span<const std::uint8_t> image) {
     request.cdSizeMb = static_cast<std::uint32_t>(
-        std::uint64_t{ReadBe32(image, block::kCdSectors)} * 2048 / 1048576);
-    request.secureSizeMb = ReadBe32(image, block::kFirstSize) / 2048;
+        std::uint64_t{ReadBe32(image, block::kCdSectors)} * kCdBlockSize / kBytesPerMb);
+    request.secureSizeMb = ReadBe32(image, block::kFirstSize) / kSectorsPerMb;
     request.spareCdMb = ReadBe16(image, block::kSpareCdMb);
 }
 

@@ -99,10 +99,10 @@ KVX_API int KVX_CALL QDAGetDeviceCapacity(QdaRequest* request) {
         return frame.Finish(true);
     }
     const std::span<const std::uint8_t> b = std::as_const(region).Block();
-    request->cdSizeMb =
-        static_cast<std::uint32_t>(std::uint64_t{ReadBe32(b, block::kCdSectors)} * 2048 / 1048576);
-    request->secureSizeMb = ReadBe32(b, block::kFirstSize) / 2048;
-    request->secondSizeMb = ReadBe32(b, block::kSecondSize) / 2048;
+    request->cdSizeMb = static_cast<std::uint32_t>(std::uint64_t{ReadBe32(b, block::kCdSectors)} *
+                                                   kCdBlockSize / kBytesPerMb);
+    request->secureSizeMb = ReadBe32(b, block::kFirstSize) / kSectorsPerMb;
+    request->secondSizeMb = ReadBe32(b, block::kSecondSize) / kSectorsPerMb;
     request->spareCdMb = ReadBe16(b, block::kSpareCdMb);
     const std::optional<std::uint32_t> caps = ReadCapabilities(state);
     if (!caps) {

@@ -116,7 +116,7 @@ KVX_API int KVX_CALL QDARdWrDirect(QdaRequest* request, uint8_t* data) {
         return frame.Finish(false);
     }
     // The first sector past the last whole megabyte is refused whatever the count.
-    const std::uint64_t limit = std::uint64_t{medium.sizeMb} * 2048;
+    const std::uint64_t limit = std::uint64_t{medium.sizeMb} * kSectorsPerMb;
     if (request->startSector >= limit ||
         !WithinLimit(request->startSector, request->sectorCount, limit)) {
         frame.Fail(kErrOutOfRange);

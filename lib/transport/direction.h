@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "host/host.h"
+#include "host/host_types.h"
 
 namespace kvx {
 

@@ -21,13 +21,29 @@ constexpr std::uint8_t kSenseRecovered = 0x1;
 constexpr std::uint8_t kSenseUnitAttention = 0x6;
 // The bridge always moves at least this many bytes of an ATAPI-form vendor command.
 constexpr std::uint32_t kAtapiMinimumTransfer = 6;
-constexpr int kVolumeAttempts = 20;
-constexpr std::uint32_t kVolumeRetryMs = 500;
 // A failed hub exchange is restarted at most this many times.
 constexpr int kHubRestarts = 2;
 
 std::uint8_t SenseKey(const ScsiOutcome& outcome) {
     return outcome.sense[2] & 0x0F;
+}
+
+// A command that never reached the device, and why.
+CommandOutcome NotSent(std::uint32_t osError) {
+    CommandOutcome outcome;
+    outcome.osError = osError;
+    return outcome;
+}
+
+CommandOutcome FromDevice(const ScsiOutcome& answer, std::uint32_t delivered) {
+    CommandOutcome outcome;
+    outcome.sent = answer.sent;
+    outcome.osError = answer.osError;
+    outcome.scsiStatus = answer.scsiStatus;
+    std::copy(std::begin(answer.sense), std::end(answer.sense), outcome.sense);
+    outcome.delivered = delivered;
+    outcome.accepted = answer.sent && !DeviceReportedFailure(answer);
+    return outcome;
 }
 
 }  // namespace
@@ -47,18 +63,24 @@ bool IsUnitAttention(const ScsiOutcome& outcome) {
     return outcome.scsiStatus == kStatusCheckCondition && SenseKey(outcome) == kSenseUnitAttention;
 }
 
-bool SendCdb(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
-             std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
-             std::uint8_t direction) {
-    if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength ||
-        (data == nullptr && dataLength != 0)) {
-        return false;
-    }
+CommandOutcome SendCdb(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                       std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                       std::uint8_t direction) {
     const std::optional<DataDirection> dir = ToDataDirection(direction);
     if (!dir) {
-        return false;
+        return NotSent(kErrorInvalidParameter);
     }
-    if (*dir == DataDirection::kIn && data != nullptr) {
+    return DispatchCdb(state, target, cdb, cdbLength, data, dataLength, *dir);
+}
+
+CommandOutcome DispatchCdb(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                           std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                           DataDirection direction) {
+    if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength ||
+        (data == nullptr && dataLength != 0)) {
+        return NotSent(kErrorInvalidParameter);
+    }
+    if (direction == DataDirection::kIn && data != nullptr) {
         std::memset(data, 0, dataLength);
     }
     // The CDB is rewritten in a copy, never in the caller's buffer.
@@ -66,12 +88,12 @@ bool SendCdb(DeviceState& state, const CommandTarget& target, const std::uint8_t
     std::memcpy(block.data(), cdb, cdbLength);
 
     // The hub side channel carries the command as it is: no rewrite, no wrapping.
-    if (state.hubMode != 0) {
+    if (state.hubMode == kHubModeOn) {
         return SendViaHubPort(state, block.data(), data, dataLength, direction);
     }
     std::uint32_t returnLength = 0;
     std::uint32_t transferLength = dataLength;
-    if (state.atapiRewrite != 0 && block[0] == kVendorOpcode) {
+    if (state.atapiRewrite == kAtapiRewriteOn && block[0] == kVendorOpcode) {
         const std::uint8_t subCommand = block[1];
         block[0] = kAtapiVendorOpcode;
         block[1] = 0;
@@ -89,52 +111,51 @@ bool SendCdb(DeviceState& state, const CommandTarget& target, const std::uint8_t
                               returnLength, direction);
 }
 
-bool ExecutePassThrough(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
-                        std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
-                        std::uint32_t returnLength, std::uint8_t direction) {
+CommandOutcome ExecutePassThrough(const DeviceState& state, const CommandTarget& target,
+                                  const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                  std::uint8_t* data, std::uint32_t dataLength,
+                                  std::uint32_t returnLength, DataDirection direction) {
     // Only the NT family has a transport in this build; anything else fails unsent.
     if (target.osType != kOsNt5OrLater || target.drive == kInvalidHandle) {
-        return false;
+        return NotSent(kErrorInvalidHandle);
     }
-    const std::optional<DataDirection> dir = ToDataDirection(direction);
-    if (!dir || cdbLength == 0 || cdbLength > kMaxCdbLength) {
-        return false;
+    if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength) {
+        return NotSent(kErrorInvalidParameter);
     }
     const std::uint32_t callerLength =
         returnLength != 0 ? std::min(returnLength, dataLength) : dataLength;
     if (data == nullptr && callerLength != 0) {
-        return false;
+        return NotSent(kErrorInvalidParameter);
     }
     // The transfer runs in a buffer of its own: the device may be told more than the caller holds.
     // It may carry a key or a session answer, so it is wiped when it goes.
-    WipedBytes transfer(*dir == DataDirection::kNone ? 0 : dataLength, 0);
-    if (*dir == DataDirection::kOut && callerLength != 0) {
+    WipedBytes transfer(direction == DataDirection::kNone ? 0 : dataLength, 0);
+    if (direction == DataDirection::kOut && callerLength != 0) {
         std::memcpy(transfer.data(), data, callerLength);
     }
     ScsiCommand command;
     command.cdb = std::span<const std::uint8_t>(cdb, cdbLength);
     command.data = transfer;
-    command.direction = *dir;
+    command.direction = direction;
 
     Host& host = state.host();
-    ScsiOutcome outcome = host.ScsiPassThrough(target.drive, command);
-    if (outcome.sent && IsUnitAttention(outcome)) {
+    ScsiOutcome answer = host.ScsiPassThrough(target.drive, command);
+    if (answer.sent && IsUnitAttention(answer)) {
         // The device reports a change once (a replug); the repeated command decides.
         std::fill(transfer.begin(), transfer.end(), 0);
-        if (*dir == DataDirection::kOut && callerLength != 0) {
+        if (direction == DataDirection::kOut && callerLength != 0) {
             std::memcpy(transfer.data(), data, callerLength);
         }
-        outcome = host.ScsiPassThrough(target.drive, command);
+        answer = host.ScsiPassThrough(target.drive, command);
     }
-    const bool ok = outcome.sent && !DeviceReportedFailure(outcome);
-    state.lastDataIn = 0;
-    if (*dir == DataDirection::kIn && callerLength != 0) {
-        const std::size_t filled = std::min<std::size_t>(outcome.transferred, callerLength);
+    std::uint32_t delivered = 0;
+    if (direction == DataDirection::kIn && callerLength != 0) {
+        const std::size_t filled = std::min<std::size_t>(answer.transferred, callerLength);
         std::memcpy(data, transfer.data(), filled);
         std::memset(data + filled, 0, callerLength - filled);
-        state.lastDataIn = static_cast<std::uint32_t>(filled);
+        delivered = static_cast<std::uint32_t>(filled);
     }
-    return ok;
+    return FromDevice(answer, delivered);
 }
 
 namespace {
@@ -177,27 +198,30 @@ std::optional<bool> HubExchange(Host& host, HostHandle hub,
 
 }  // namespace
 
-bool SendViaHubPort(DeviceState& state, const std::uint8_t* cdb16, std::uint8_t* data,
-                    std::uint32_t dataLength, std::uint8_t direction) {
+CommandOutcome SendViaHubPort(const DeviceState& state, const std::uint8_t* cdb16,
+                              std::uint8_t* data, std::uint32_t dataLength,
+                              DataDirection direction) {
     const UsbDeviceRecord* record = state.current;
-    const std::optional<DataDirection> dir = ToDataDirection(direction);
-    if (record == nullptr || cdb16 == nullptr || !dir || (data == nullptr && dataLength != 0)) {
-        return false;
+    if (record == nullptr) {
+        return NotSent(kErrorInvalidHandle);
+    }
+    if (cdb16 == nullptr || (data == nullptr && dataLength != 0)) {
+        return NotSent(kErrorInvalidParameter);
     }
     const std::size_t pathLength = ::strnlen(record->hubDevicePath, sizeof record->hubDevicePath);
     const std::u16string path = FromUtf8(std::string_view(record->hubDevicePath, pathLength));
     Host& host = state.host();
     const OpenResult hub = host.Open(path, kAccessWrite, kShareWrite);
     if (hub.handle == kInvalidHandle) {
-        return false;
+        return NotSent(hub.osError);
     }
     const std::span<const std::uint8_t> outData =
-        *dir == DataDirection::kOut && data != nullptr
+        direction == DataDirection::kOut && data != nullptr
             ? std::span<const std::uint8_t>(data, dataLength)
             : std::span<const std::uint8_t>();
     auto sequence = BuildHubSequence(std::span<const std::uint8_t, 16>(cdb16, 16), outData,
                                      dataLength, direction, record->port);
-    const bool dataIn = *dir == DataDirection::kIn;
+    const bool dataIn = direction == DataDirection::kIn;
     std::optional<bool> result;
     for (int attempt = 0; attempt <= kHubRestarts && !result; ++attempt) {
         if (dataIn && data != nullptr) {
@@ -210,37 +234,15 @@ bool SendViaHubPort(DeviceState& state, const std::uint8_t* cdb16, std::uint8_t*
     for (auto& request : sequence) {
         SecureWipe(request.data(), request.size());
     }
-    // The side channel moves data in whole pieces or fails.
-    state.lastDataIn = result.value_or(false) && dataIn ? dataLength : 0;
-    return result.value_or(false);
-}
-
-namespace {
-
-template <typename Attempt>
-bool Retry(Host& host, Attempt attempt) {
-    for (int i = 0; i < kVolumeAttempts; ++i) {
-        if (attempt()) {
-            return true;
-        }
-        if (i + 1 < kVolumeAttempts) {
-            host.Sleep(kVolumeRetryMs);
-        }
+    CommandOutcome outcome;
+    if (!result) {
+        outcome.osError = kErrorIoDevice;  // the hub refused a request every time
+        return outcome;
     }
-    return false;
-}
-
-}  // namespace
-
-bool DismountAndUnlock(Host& host, HostHandle volume) {
-    return Retry(host, [&] {
-        return host.ControlVolume(volume, VolumeOp::kDismount) &&
-               host.ControlVolume(volume, VolumeOp::kUnlock);
-    });
-}
-
-bool LockVolume(Host& host, HostHandle volume) {
-    return Retry(host, [&] { return host.ControlVolume(volume, VolumeOp::kLock); });
+    outcome.sent = true;
+    outcome.accepted = *result;
+    outcome.delivered = outcome.accepted && dataIn ? dataLength : 0;
+    return outcome;
 }
 
 }  // namespace kvx

@@ -12,7 +12,7 @@ namespace kvx {
 
 // Where a command goes: the state's own values, or an explicit drive handle / adapter id.
 struct CommandTarget {
-    std::uint8_t osType = 0;
+    OsTypeCode osType = kOsUnknown;
     HostHandle drive = kInvalidHandle;
     std::uint8_t adapterId = 0;
 };
@@ -24,27 +24,49 @@ inline CommandTarget StateTarget(const DeviceState& state) {
 inline constexpr std::size_t kMaxCdbLength = 16;
 inline constexpr std::uint8_t kVendorOpcode = 0x20;
 inline constexpr std::uint8_t kAtapiVendorOpcode = 0x21;
+// The adapter id of commands that the drive handle alone addresses (discovery's INQUIRY, eject).
+inline constexpr std::uint8_t kNoAdapter = 255;
 
-// Sends a command; true when the device accepted it. The caller's CDB is never modified; a
-// data-in buffer is zeroed first, so what the device did not fill stays zero. Data of a failed
-// command carry no meaning.
-bool SendCdb(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
-             std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
-             std::uint8_t direction);
+// What one command did. A command that never reached the device (a malformed call, no transport,
+// the system refused it) has sent = false and, where the system said why, osError. Otherwise
+// scsiStatus and sense are the device's last answer (the hub side channel reports only pass or
+// fail, no status or sense). delivered counts the data-in bytes that reached the caller's buffer;
+// the rest of that buffer is zero. accepted: sent, and the device reported no failure.
+struct CommandOutcome {
+    bool sent = false;
+    std::uint32_t osError = kErrorNone;
+    std::uint8_t scsiStatus = 0;
+    std::uint8_t sense[kSenseLength] = {};
+    std::uint32_t delivered = 0;
+    bool accepted = false;
+
+    explicit operator bool() const { return accepted; }
+};
+
+// Sends a command; the direction is an ASPI code (direction.h), converted here once. The caller's
+// CDB is never modified; a data-in buffer is zeroed first, so what the device did not fill stays
+// zero. Data of a failed command carry no meaning.
+CommandOutcome SendCdb(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                       std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                       std::uint8_t direction);
+
+// SendCdb after the direction is known: hub side channel, ATAPI rewrite, wrapping, pass-through.
+CommandOutcome DispatchCdb(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                           std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                           DataDirection direction);
 
 // The backend: one pass-through on the target. returnLength, when non-zero, is how many of the
 // transferred bytes go back to the caller's buffer (a shorter caller buffer than the transfer).
-bool ExecutePassThrough(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
-                        std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
-                        std::uint32_t returnLength, std::uint8_t direction);
+CommandOutcome ExecutePassThrough(const DeviceState& state, const CommandTarget& target,
+                                  const std::uint8_t* cdb, std::uint8_t cdbLength,
+                                  std::uint8_t* data, std::uint32_t dataLength,
+                                  std::uint32_t returnLength, DataDirection direction);
 
-// The hub side channel to the current device record's port. The CDB is taken as 16 bytes.
-bool SendViaHubPort(DeviceState& state, const std::uint8_t* cdb16, std::uint8_t* data,
-                    std::uint32_t dataLength, std::uint8_t direction);
-
-// Volume operations with 20 attempts, 500 ms apart.
-bool DismountAndUnlock(Host& host, HostHandle volume);
-bool LockVolume(Host& host, HostHandle volume);
+// The hub side channel to the current device record's port. The CDB is taken as 16 bytes. It
+// moves data in whole pieces or fails, so an accepted data-in command delivered all dataLength.
+CommandOutcome SendViaHubPort(const DeviceState& state, const std::uint8_t* cdb16,
+                              std::uint8_t* data, std::uint32_t dataLength,
+                              DataDirection direction);
 
 // Whether a device answer means failure: CHECK CONDITION with a sense key other than NO SENSE
 // or RECOVERED ERROR, or a status that is neither GOOD nor CHECK CONDITION.

@@ -1,6 +1,6 @@
 #include "transport/hub_channel.h"
 
-#include "transport/direction.h"
+#include <algorithm>
 
 namespace kvx {
 
@@ -43,9 +43,9 @@ std::vector<std::uint8_t> BuildHubRequest(HubPiece piece, std::uint32_t port, st
     return request;
 }
 
-std::size_t HubRequestCount(std::uint32_t dataLength, std::uint8_t direction) {
+std::size_t HubRequestCount(std::uint32_t dataLength, DataDirection direction) {
     std::size_t pieces = 0;
-    switch (ToDataDirection(direction).value_or(DataDirection::kNone)) {
+    switch (direction) {
         case DataDirection::kIn:
             pieces = dataLength == 0 ? 1 : (dataLength + kHubDataInPiece - 1) / kHubDataInPiece;
             break;
@@ -72,7 +72,7 @@ std::uint16_t Word(std::span<const std::uint8_t> bytes, std::size_t at) {
 std::vector<std::vector<std::uint8_t>> BuildHubSequence(std::span<const std::uint8_t, 16> cdb,
                                                         std::span<const std::uint8_t> data,
                                                         std::uint32_t dataLength,
-                                                        std::uint8_t direction,
+                                                        DataDirection direction,
                                                         std::uint32_t port) {
     std::vector<std::vector<std::uint8_t>> sequence;
     const std::size_t count = HubRequestCount(dataLength, direction);
@@ -82,7 +82,7 @@ std::vector<std::vector<std::uint8_t>> BuildHubSequence(std::span<const std::uin
                                            Word(cdbBytes, 4 * k), Word(cdbBytes, 4 * k + 2)));
     }
     const std::size_t dataPieces = count - kHubCdbPieces - 1;
-    const bool out = ToDataDirection(direction) == DataDirection::kOut;
+    const bool out = direction == DataDirection::kOut;
     const std::span<const std::uint8_t> outData =
         data.first(std::min<std::size_t>(data.size(), dataLength));
     for (std::size_t k = 0; k < dataPieces; ++k) {

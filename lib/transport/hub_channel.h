@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "host/host_types.h"
+
 namespace kvx {
 
 enum class HubPiece {
@@ -38,14 +40,14 @@ std::vector<std::uint8_t> BuildHubRequest(HubPiece piece, std::uint32_t port, st
                                           std::uint16_t index);
 
 // The number of requests of one command: four CDB pieces, the data pieces, one final request.
-// direction: 8 (or 1) = in, 16 = out, anything else = no data.
-std::size_t HubRequestCount(std::uint32_t dataLength, std::uint8_t direction);
+std::size_t HubRequestCount(std::uint32_t dataLength, DataDirection direction);
 
 // The full request sequence of one command over a 16-byte CDB, data-out bytes taken from `data`
 // (bytes past its end are sent as zero).
 std::vector<std::vector<std::uint8_t>> BuildHubSequence(std::span<const std::uint8_t, 16> cdb,
                                                         std::span<const std::uint8_t> data,
                                                         std::uint32_t dataLength,
-                                                        std::uint8_t direction, std::uint32_t port);
+                                                        DataDirection direction,
+                                                        std::uint32_t port);
 
 }  // namespace kvx

@@ -1,12 +1,11 @@
 #include "transport/vendor.h"
 
 #include "crypto/wipe.h"
-#include "transport/dispatcher.h"
 
 namespace kvx {
 
-bool SendVendor(DeviceState& state, const VendorCdb& cdb, std::uint8_t* data,
-                std::uint32_t dataLength, std::uint8_t direction) {
+CommandOutcome SendVendor(DeviceState& state, const VendorCdb& cdb, std::uint8_t* data,
+                          std::uint32_t dataLength, std::uint8_t direction) {
     constexpr std::uint8_t kVendorCdbLength = 10;
     return SendCdb(state, StateTarget(state), cdb.bytes, kVendorCdbLength, data, dataLength,
                    direction);
@@ -28,15 +27,15 @@ bool ReadWriteSectors(DeviceState& state, std::uint32_t lba, std::uint16_t count
     cdb.bytes[8] = static_cast<std::uint8_t>(count);
     const std::uint32_t length = std::uint32_t{count} * kSectorSize;
     // A read that delivers less than its sectors fails: a zero-filled tail is no sector's content.
-    return SendVendor(state, cdb, buffer, length, read ? kDirIn : kDirOut) &&
-           (!read || state.lastDataIn == length);
+    const CommandOutcome outcome = SendVendor(state, cdb, buffer, length, read ? kDirIn : kDirOut);
+    return outcome.accepted && (!read || outcome.delivered == length);
 }
 
 bool EndSession(DeviceState& state) {
     VendorCdb cdb(kVendorEndSession);
     cdb.bytes[8] = 0x10;
     std::uint8_t discarded[16];
-    const bool ok = SendVendor(state, cdb, discarded, sizeof discarded, kDirIn);
+    const bool ok = SendVendor(state, cdb, discarded, sizeof discarded, kDirIn).accepted;
     SecureWipe(discarded, sizeof discarded);
     if (ok) {
         SecureWipe(state.sessionKey, sizeof state.sessionKey);

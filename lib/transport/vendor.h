@@ -4,10 +4,10 @@
 #include <cstdint>
 
 #include "frame/device_state.h"
+#include "host/sectors.h"
+#include "transport/dispatcher.h"
 
 namespace kvx {
-
-inline constexpr std::uint32_t kSectorSize = 512;
 
 // Vendor sub-commands (CDB byte 1 of opcode 0x20).
 enum VendorCommand : std::uint8_t {
@@ -34,14 +34,14 @@ inline constexpr std::uint8_t kSectorHidden = 0x02;
 struct VendorCdb {
     std::uint8_t bytes[16] = {};
     explicit VendorCdb(std::uint8_t subCommand) {
-        bytes[0] = 0x20;
+        bytes[0] = kVendorOpcode;
         bytes[1] = subCommand;
     }
 };
 
-// Sends a vendor CDB of 10 bytes to the state's device.
-bool SendVendor(DeviceState& state, const VendorCdb& cdb, std::uint8_t* data,
-                std::uint32_t dataLength, std::uint8_t direction);
+// Sends a vendor CDB of 10 bytes to the state's device; direction is an ASPI code (direction.h).
+CommandOutcome SendVendor(DeviceState& state, const VendorCdb& cdb, std::uint8_t* data,
+                          std::uint32_t dataLength, std::uint8_t direction);
 
 // Reads or writes `count` sectors at `lba` of the medium (or of the hidden area when `hidden`);
 // buffer holds count * 512 bytes. A count of 0 sends nothing and fails; so does a read whose

@@ -45,50 +45,57 @@ WrapStep StartStep(const DeviceState& state) {
     return {false, state.wrapCounter};
 }
 
-bool SendPlain(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
-               std::uint8_t* data, std::uint32_t dataLength, std::uint8_t direction) {
+CommandOutcome SendPlain(const DeviceState& state, const CommandTarget& target,
+                         const std::uint8_t* cdb, std::uint8_t* data, std::uint32_t dataLength,
+                         DataDirection direction) {
     return ExecutePassThrough(state, target, cdb, kWrappedCdbLength, data, dataLength, 0,
                               direction);
 }
 
-// The two enciphered halves of one 16-byte block; the second carries the data phase.
-bool SendAesHalves(DeviceState& state, const CommandTarget& target, const std::uint8_t key[16],
-                   std::array<std::uint8_t, 16> block, std::uint8_t* data, std::uint32_t dataLength,
-                   std::uint8_t direction) {
+// The two enciphered halves of one 16-byte block; the second carries the data phase and decides.
+CommandOutcome SendAesHalves(const DeviceState& state, const CommandTarget& target,
+                             const std::uint8_t key[16], std::array<std::uint8_t, 16> block,
+                             std::uint8_t* data, std::uint32_t dataLength,
+                             DataDirection direction) {
     AesBlockReversed(key, block.data(), kAesEncrypt);
     std::uint8_t first[kMaxCdbLength] = {kAesFirstHalfOpcode, 0};
     std::uint8_t second[kMaxCdbLength] = {kSecondHalfOpcode, 0};
     std::memcpy(first + 2, block.data(), 8);
     std::memcpy(second + 2, block.data() + 8, 8);
-    return SendPlain(state, target, first, nullptr, 0, kDirNone) &&
-           SendPlain(state, target, second, data, dataLength, direction);
+    CommandOutcome outcome = SendPlain(state, target, first, nullptr, 0, DataDirection::kNone);
+    if (!outcome) {
+        return outcome;
+    }
+    return SendPlain(state, target, second, data, dataLength, direction);
 }
 
-bool SendAesWrapped(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
-                    std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
-                    std::uint8_t direction) {
+CommandOutcome SendAesWrapped(DeviceState& state, const CommandTarget& target,
+                              const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                              std::uint32_t dataLength, DataDirection direction) {
     const WrapStep step = StartStep(state);
     const bool haveSession = std::any_of(std::begin(state.sessionKey), std::end(state.sessionKey),
                                          [](std::uint8_t b) { return b != 0; });
     if (haveSession && !step.renewal) {
         std::array<std::uint8_t, 16> block{};
         std::memcpy(block.data(), cdb, cdbLength);
-        if (!SendAesHalves(state, target, state.sessionKey, block, data, dataLength, direction)) {
-            return false;
+        CommandOutcome outcome =
+            SendAesHalves(state, target, state.sessionKey, block, data, dataLength, direction);
+        if (outcome) {
+            state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
         }
-        state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
-        return true;
+        return outcome;
     }
     // Exchange: a new session key, under the old one when renewing, else under the constant.
     std::uint8_t key[16];
     std::memcpy(key, step.renewal ? state.sessionKey : kWrapConstant.data(), sizeof key);
     std::uint8_t answer[kSessionAnswerLength];
-    const bool exchanged =
-        SendAesHalves(state, target, key, SessionKeyRequestBlock(), answer, sizeof answer, kDirIn);
+    CommandOutcome exchange = SendAesHalves(state, target, key, SessionKeyRequestBlock(), answer,
+                                            sizeof answer, DataDirection::kIn);
     SecureWipe(key, sizeof key);
-    if (!exchanged) {
+    if (!exchange) {
         SecureWipe(answer, sizeof answer);
-        return false;
+        exchange.delivered = 0;  // the caller's buffer got nothing
+        return exchange;
     }
     std::uint8_t derived[32];
     DeriveSessionKey(answer, kWrapConstant.data(), derived);
@@ -96,12 +103,12 @@ bool SendAesWrapped(DeviceState& state, const CommandTarget& target, const std::
     state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
     SecureWipe(derived, sizeof derived);
     SecureWipe(answer, sizeof answer);
-    return SendCdb(state, target, cdb, cdbLength, data, dataLength, direction);
+    return DispatchCdb(state, target, cdb, cdbLength, data, dataLength, direction);
 }
 
-bool SendScrambled(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
-                   std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
-                   std::uint8_t direction) {
+CommandOutcome SendScrambled(DeviceState& state, const CommandTarget& target,
+                             const std::uint8_t* cdb, std::uint8_t cdbLength, std::uint8_t* data,
+                             std::uint32_t dataLength, DataDirection direction) {
     const WrapStep step = StartStep(state);
     std::uint8_t key = state.sessionKey[0];
     const bool plain = key != 0 && !step.renewal;
@@ -120,18 +127,20 @@ bool SendScrambled(DeviceState& state, const CommandTarget& target, const std::u
     }
     block[0] = kSecondHalfOpcode;
     if (plain) {
-        if (!ExecutePassThrough(state, target, block.data(), cdbLength, data, dataLength, 0,
-                                direction)) {
-            return false;
+        CommandOutcome outcome = ExecutePassThrough(state, target, block.data(), cdbLength, data,
+                                                    dataLength, 0, direction);
+        if (outcome) {
+            state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
         }
-        state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
-        return true;
+        return outcome;
     }
     std::uint8_t answer[kSessionAnswerLength];
-    if (!ExecutePassThrough(state, target, block.data(), cdbLength, answer, sizeof answer, 0,
-                            kDirIn)) {
+    CommandOutcome exchange = ExecutePassThrough(state, target, block.data(), cdbLength, answer,
+                                                 sizeof answer, 0, DataDirection::kIn);
+    if (!exchange) {
         SecureWipe(answer, sizeof answer);
-        return false;
+        exchange.delivered = 0;  // the caller's buffer got nothing
+        return exchange;
     }
     std::uint8_t derived[32];
     DeriveSessionKey(answer, kWrapConstant.data(), derived);
@@ -139,14 +148,14 @@ bool SendScrambled(DeviceState& state, const CommandTarget& target, const std::u
     state.wrapCounter = static_cast<std::uint8_t>(step.counter + 1);
     SecureWipe(derived, sizeof derived);
     SecureWipe(answer, sizeof answer);
-    return SendCdb(state, target, cdb, cdbLength, data, dataLength, direction);
+    return DispatchCdb(state, target, cdb, cdbLength, data, dataLength, direction);
 }
 
 }  // namespace
 
-bool SendWrapped(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
-                 std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
-                 std::uint8_t direction) {
+CommandOutcome SendWrapped(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                           std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                           DataDirection direction) {
     if (state.wrapMode == kWrapAes) {
         return SendAesWrapped(state, target, cdb, cdbLength, data, dataLength, direction);
     }

@@ -12,10 +12,6 @@
 
 namespace kvx {
 
-inline constexpr std::uint8_t kWrapNone = 0;
-inline constexpr std::uint8_t kWrapScrambled = 2;
-inline constexpr std::uint8_t kWrapAes = 4;
-
 inline constexpr std::uint8_t kAesFirstHalfOpcode = 0x22;
 inline constexpr std::uint8_t kSecondHalfOpcode = 0x24;  // also the scrambled command's opcode
 inline constexpr std::uint8_t kSessionKeyRequest = 0xF8;
@@ -32,8 +28,9 @@ std::array<std::uint8_t, 16> SessionKeyRequestBlock();
 
 // Sends a vendor command by the state's wrapping mode (2 or 4); establishes or renews the session
 // when needed. Session key and counter change only when an exchange or the command succeeded.
-bool SendWrapped(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
-                 std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
-                 std::uint8_t direction);
+// The outcome is the one of the command's own send, or of the exchange that failed before it.
+CommandOutcome SendWrapped(DeviceState& state, const CommandTarget& target, const std::uint8_t* cdb,
+                           std::uint8_t cdbLength, std::uint8_t* data, std::uint32_t dataLength,
+                           DataDirection direction);
 
 }  // namespace kvx

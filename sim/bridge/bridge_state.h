@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/sectors.h"
 #include "sim/bridge/auth_session.h"
 #include "sim/bridge/fault_plan.h"
 #include "sim/bridge/wrap_session.h"
@@ -19,9 +20,6 @@ namespace kvx::sim {
 enum class Media { kHdd, kFlash };
 enum class Bus { kUsb, kAtapi };
 enum class Wrap { kNone, kScramble, kAes };
-
-inline constexpr std::uint32_t kSectorSize = 512;
-inline constexpr std::uint32_t kCdBlockSize = 2048;
 
 struct BridgeState {
     // Identity. The CD unit answers INQUIRY with vendor/product, the secure unit with

@@ -12,7 +12,6 @@ namespace kvx::sim {
 namespace {
 
 constexpr std::uint64_t kChunkSectors = 2048;  // 1 MiB a read
-constexpr std::uint64_t kSectorsPerMb = 2048;
 constexpr std::size_t kEntry = 446;
 
 std::uint32_t Le32(const std::uint8_t* b) {

@@ -14,9 +14,6 @@
 namespace kvx::sim {
 namespace {
 
-constexpr std::uint32_t kSectorsPerCdBlock = kCdBlockSize / kSectorSize;
-constexpr std::uint64_t kSectorsPerMb = 2048;
-
 void PutBe16(std::span<std::uint8_t> block, std::size_t at, std::uint16_t value) {
     block[at] = static_cast<std::uint8_t>(value >> 8);
     block[at + 1] = static_cast<std::uint8_t>(value);

@@ -16,14 +16,14 @@
 #include <map>
 #include <utility>
 
+#include "host/text.h"
+#include "sim/bridge/bridge.h"
 #include "sim/host/cd_folder.h"
 #include "sim/host/foreign_drive.h"
 #include "sim/host/hub_controls.h"
 #include "sim/host/partition_table.h"
 #include "sim/host/registry.h"
 #include "sim/host/usb_tree.h"
-#include "host/text.h"
-#include "sim/bridge/bridge.h"
 #include "sim/machine.h"
 
 namespace kvx {
@@ -142,8 +142,8 @@ class SimHost final : public Host {
         }
         // Raw reads of a device's volume or disk: whole sectors only.
         if ((e->kind == Kind::kVolume || e->kind == Kind::kDisk) && e->device &&
-            offset % sim::kSectorSize == 0 && data.size() % sim::kSectorSize == 0 &&
-            devices_[*e->device]->ReadUnitSectors(e->unit, offset / sim::kSectorSize, data)) {
+            offset % kSectorSize == 0 && data.size() % kSectorSize == 0 &&
+            devices_[*e->device]->ReadUnitSectors(e->unit, offset / kSectorSize, data)) {
             return data.size();
         }
         return std::nullopt;
@@ -266,7 +266,7 @@ class SimHost final : public Host {
             return std::nullopt;  // a closed secure unit is not ready: no partition to show
         }
         const std::uint64_t unitBytes =
-            (e->unit == Unit::kCd ? st->cdSectors : st->secSectors) * sim::kSectorSize;
+            (e->unit == Unit::kCd ? st->cdSectors : st->secSectors) * kSectorSize;
         const PartitionInfo whole{0, unitBytes, 0, 0, 0, false, e->kind == Kind::kVolume};
         if (e->kind == Kind::kDisk || e->unit == Unit::kCd) {
             return whole;
@@ -605,7 +605,7 @@ class SimHost final : public Host {
 
     // The partition table in sector 0 of a unit.
     std::optional<std::vector<PartitionInfo>> Layout(std::size_t device, Unit unit) {
-        std::vector<std::uint8_t> sector(sim::kSectorSize);
+        std::vector<std::uint8_t> sector(kSectorSize);
         if (!devices_[device]->ReadUnitSectors(unit, 0, sector)) {
             return std::nullopt;
         }

@@ -27,7 +27,7 @@ class IdentifyTest : public test::SimLibraryTest {
     // The capability word through whatever the identification chose.
     bool SendCaps() {
         std::uint8_t word[4] = {};
-        return SendVendor(state(), VendorCdb(kVendorGetCaps), word, sizeof word, kDirIn);
+        return SendVendor(state(), VendorCdb(kVendorGetCaps), word, sizeof word, kDirIn).accepted;
     }
 };
 

@@ -1,7 +1,7 @@
 #include "frame/export_frame.h"
 
-#include <type_traits>
 #include <gtest/gtest.h>
+#include <type_traits>
 
 #include <cstring>
 #include <filesystem>
@@ -52,7 +52,10 @@ class ExportFrameTest : public ::testing::Test {
     }
     void TearDown() override { ResetDeviceState(); }
 
-    void EnableLog() { WriteFixedUtf16(dir_.File("trace.log"), request_.logPath, std::extent_v<decltype(request_.logPath)>); }
+    void EnableLog() {
+        WriteFixedUtf16(dir_.File("trace.log"), request_.logPath,
+                        std::extent_v<decltype(request_.logPath)>);
+    }
     std::string LogText() const { return test::ReadTextFile(dir_.path() / "trace.log"); }
 
     test::ScratchDir dir_;
@@ -143,7 +146,7 @@ TEST_F(ExportFrameTest, DriveHandleIsInvalidAfterEveryOutcome) {
 }
 
 TEST_F(ExportFrameTest, SessionEndsAtExitOnlyWhenWrapping) {
-    for (std::uint8_t mode : {0, 2, 4}) {
+    for (const WrapMode mode : {kWrapNone, kWrapScrambled, kWrapAes}) {
         g_wrapModeSeenAtEnd = 0xFF;
         GlobalDeviceState().wrapMode = mode;
         ExportFrame frame(request_, u"QDASHA2Auth()");
@@ -155,7 +158,7 @@ TEST_F(ExportFrameTest, SessionEndsAtExitOnlyWhenWrapping) {
 
 TEST_F(ExportFrameTest, NineXFamilyFailsThroughTheMissingAspiLayer) {
     EnableLog();
-    GlobalDeviceState().osType = 3;
+    GlobalDeviceState().osType = kOsWin98;
     ExportFrame frame(request_, u"QDAGetPasswordStatus()");
     EXPECT_FALSE(frame.Enter(&FakeIdentify::Run));
     EXPECT_EQ(frame.Finish(false), 0);

@@ -110,7 +110,7 @@ std::vector<std::uint8_t> DeviceFixture::Block() const {
 std::vector<std::uint8_t> DeviceFixture::ReadImage(std::uint64_t lba, std::uint32_t count,
                                                    bool hidden) const {
     const sim::DevicePaths paths = Paths();
-    std::vector<std::uint8_t> data(std::size_t{count} * sim::kSectorSize);
+    std::vector<std::uint8_t> data(std::size_t{count} * kSectorSize);
     if (!sim::ReadSectors(hidden ? paths.hidden : paths.medium, lba, data)) {
         throw std::runtime_error("cannot read the image");
     }

@@ -19,11 +19,11 @@ constexpr HostHandle kDrive = 0x77;
 class DispatcherTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        state_.osType = 6;
+        state_.osType = kOsNt5OrLater;
         state_.drive = kDrive;
     }
-    bool Send(const std::uint8_t* cdb, std::uint8_t length, std::uint8_t* data,
-              std::uint32_t dataLength, std::uint8_t direction) {
+    CommandOutcome Send(const std::uint8_t* cdb, std::uint8_t length, std::uint8_t* data,
+                        std::uint32_t dataLength, std::uint8_t direction) {
         return SendCdb(state_, StateTarget(state_), cdb, length, data, dataLength, direction);
     }
 
@@ -33,7 +33,7 @@ class DispatcherTest : public ::testing::Test {
 };
 
 TEST_F(DispatcherTest, AtapiRewriteWidensShortTransfersAndReturnsExactlyWhatWasAskedFor) {
-    state_.atapiRewrite = 4;
+    state_.atapiRewrite = kAtapiRewriteOn;
     host_.device = [](const SentCommand&, std::span<std::uint8_t> data) {
         for (std::size_t i = 0; i < data.size(); ++i) {
             data[i] = static_cast<std::uint8_t>(0xA0 + i);
@@ -46,7 +46,10 @@ TEST_F(DispatcherTest, AtapiRewriteWidensShortTransfersAndReturnsExactlyWhatWasA
     std::uint8_t data[8];
     std::memset(data, 0xEE, sizeof data);
 
-    ASSERT_TRUE(Send(callerCdb, 10, data, 4, kDirIn));
+    const CommandOutcome outcome = Send(callerCdb, 10, data, 4, kDirIn);
+    ASSERT_TRUE(outcome);
+    // The device moved six bytes; the caller asked for and got four.
+    EXPECT_EQ(outcome.delivered, 4u);
     ASSERT_EQ(host_.sent.size(), 1u);
     const SentCommand& out = host_.sent[0];
     EXPECT_EQ(out.cdb, (std::vector<std::uint8_t>{0x21, 0x00, 0, 0, 0, 0, 0, 0, 0, 0x80}));
@@ -59,7 +62,7 @@ TEST_F(DispatcherTest, AtapiRewriteWidensShortTransfersAndReturnsExactlyWhatWasA
 }
 
 TEST_F(DispatcherTest, AtapiRewriteLeavesStandardCommandsAlone) {
-    state_.atapiRewrite = 4;
+    state_.atapiRewrite = kAtapiRewriteOn;
     const std::uint8_t inquiry[16] = {0x12, 0, 0, 0, 36, 0};
     std::uint8_t data[36];
     ASSERT_TRUE(Send(inquiry, 10, data, sizeof data, kDirIn));
@@ -94,8 +97,13 @@ TEST_F(DispatcherTest, SenseKeyDecidesFailureNotTheWholeByte) {
     for (const auto& c : cases) {
         host_.device = [&](const SentCommand&, std::span<std::uint8_t>) { return c.outcome; };
         std::uint8_t data[36];
-        EXPECT_EQ(Send(cdb, 10, data, sizeof data, kDirIn), c.ok)
+        const CommandOutcome got = Send(cdb, 10, data, sizeof data, kDirIn);
+        EXPECT_EQ(got.accepted, c.ok)
             << "status " << int(c.outcome.scsiStatus) << " sense " << int(c.outcome.sense[2]);
+        // The device's own answer comes back with the verdict.
+        EXPECT_EQ(got.sent, c.outcome.sent);
+        EXPECT_EQ(got.scsiStatus, c.outcome.scsiStatus);
+        EXPECT_EQ(got.sense[2], c.outcome.sense[2]);
     }
 }
 
@@ -114,7 +122,9 @@ TEST_F(DispatcherTest, UnitAttentionIsAnsweredByOneRepeat) {
         };
         const std::uint8_t cdb[16] = {0x12, 0, 0, 0, 36, 0};
         std::uint8_t data[36];
-        EXPECT_EQ(Send(cdb, 10, data, sizeof data, kDirIn), secondOk);
+        const CommandOutcome got = Send(cdb, 10, data, sizeof data, kDirIn);
+        EXPECT_EQ(got.accepted, secondOk);
+        EXPECT_EQ(got.delivered, secondOk ? sizeof data : 0u);
         EXPECT_EQ(host_.sent.size(), 2u);
         EXPECT_EQ(data[0], secondOk ? 0x42 : 0x00);
     }
@@ -130,7 +140,11 @@ TEST_F(DispatcherTest, DataComesBackEvenFromAFailedCommandAndShortTransfersLeave
     std::uint8_t data[512];
     std::memset(data, 0xEE, sizeof data);
     const std::uint8_t cdb[16] = {0x20, 0xCF, 0, 0, 0, 0, 1, 0, 1, 0};
-    EXPECT_FALSE(Send(cdb, 10, data, sizeof data, kDirIn));
+    const CommandOutcome got = Send(cdb, 10, data, sizeof data, kDirIn);
+    EXPECT_FALSE(got);
+    EXPECT_TRUE(got.sent);
+    EXPECT_EQ(got.scsiStatus, 0x02);
+    EXPECT_EQ(got.delivered, 10u);
     EXPECT_EQ(data[0], 0x5A);
     EXPECT_EQ(data[9], 0x5A);
     EXPECT_EQ(data[10], 0x00);
@@ -151,13 +165,19 @@ TEST_F(DispatcherTest, DataOutCarriesTheCallersBytes) {
 TEST_F(DispatcherTest, NothingIsSentWithoutATransport) {
     const std::uint8_t cdb[16] = {0x12, 0, 0, 0, 36, 0};
     std::uint8_t data[36];
-    for (const std::uint8_t osType : {0, 1, 2, 3, 4, 5}) {
+    for (const OsTypeCode osType :
+         {kOsUnknown, kOsWin95, kOsWin95Later, kOsWin98, kOsWinMe, kOsNt4}) {
         state_.osType = osType;
-        EXPECT_FALSE(Send(cdb, 10, data, sizeof data, kDirIn)) << int(osType);
+        const CommandOutcome got = Send(cdb, 10, data, sizeof data, kDirIn);
+        EXPECT_FALSE(got) << int(osType);
+        EXPECT_FALSE(got.sent) << int(osType);
     }
-    state_.osType = 6;
+    state_.osType = kOsNt5OrLater;
     state_.drive = kInvalidHandle;
-    EXPECT_FALSE(Send(cdb, 10, data, sizeof data, kDirIn));
+    const CommandOutcome got = Send(cdb, 10, data, sizeof data, kDirIn);
+    EXPECT_FALSE(got);
+    EXPECT_FALSE(got.sent);
+    EXPECT_EQ(got.osError, kErrorInvalidHandle);
     EXPECT_TRUE(host_.sent.empty());
 }
 
@@ -169,6 +189,8 @@ TEST_F(DispatcherTest, RefusesMalformedCalls) {
     EXPECT_FALSE(Send(nullptr, 10, data, 4, kDirIn));
     EXPECT_FALSE(Send(cdb, 10, nullptr, 4, kDirIn));
     EXPECT_FALSE(Send(cdb, 10, data, 4, 3));  // no such direction
+    EXPECT_EQ(Send(cdb, 10, data, 4, 3).osError, kErrorInvalidParameter);
+    EXPECT_FALSE(Send(cdb, 0, data, 4, kDirIn).sent);
     EXPECT_TRUE(host_.sent.empty());
 }
 
@@ -188,18 +210,6 @@ TEST_F(DispatcherTest, DirectionCodesMapToThePassThroughDirections) {
         ASSERT_TRUE(Send(cdb, 6, data, c.direction == DataDirection::kNone ? 0 : 4, c.code));
         EXPECT_EQ(host_.sent[0].direction, c.direction) << int(c.code);
     }
-}
-
-TEST_F(DispatcherTest, VolumeOperationsRetryTwentyTimesHalfASecondApart) {
-    host_.volumeOpsSucceed = false;
-    EXPECT_FALSE(LockVolume(host_, kDrive));
-    EXPECT_EQ(host_.volumeOps.size(), 20u);
-    EXPECT_EQ(host_.sleptMs, 19u * 500u);
-
-    host_.volumeOps.clear();
-    host_.volumeOpsSucceed = true;
-    EXPECT_TRUE(DismountAndUnlock(host_, kDrive));
-    EXPECT_EQ(host_.volumeOps, (std::vector<VolumeOp>{VolumeOp::kDismount, VolumeOp::kUnlock}));
 }
 
 }  // namespace

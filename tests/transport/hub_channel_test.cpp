@@ -38,14 +38,16 @@ TEST(HubRequest, HeaderIsTheDescriptorRequestLayout) {
 }
 
 TEST(HubRequest, CountsPiecesPerDirection) {
+    constexpr DataDirection kIn = DataDirection::kIn;
+    constexpr DataDirection kOut = DataDirection::kOut;
+    constexpr DataDirection kNone = DataDirection::kNone;
     const struct {
         std::uint32_t length;
-        std::uint8_t direction;
+        DataDirection direction;
         std::size_t count;
-    } cases[] = {{0, kDirNone, 5}, {0, kDirIn, 6},   {1, kDirIn, 6},    {64, kDirIn, 6},
-                 {65, kDirIn, 7},  {100, kDirIn, 7}, {512, kDirIn, 13}, {0, kDirOut, 6},
-                 {3, kDirOut, 6},  {4, kDirOut, 6},  {5, kDirOut, 7},   {32, kDirOut, 13},
-                 {16, kDirNone, 5}};
+    } cases[] = {{0, kNone, 5}, {0, kIn, 6},    {1, kIn, 6},   {64, kIn, 6}, {65, kIn, 7},
+                 {100, kIn, 7}, {512, kIn, 13}, {0, kOut, 6},  {3, kOut, 6}, {4, kOut, 6},
+                 {5, kOut, 7},  {32, kOut, 13}, {16, kNone, 5}};
     for (const auto& c : cases) {
         EXPECT_EQ(HubRequestCount(c.length, c.direction), c.count)
             << c.length << " dir " << int(c.direction);
@@ -58,7 +60,8 @@ TEST(HubRequest, SequenceCarriesCdbAndDataOutInWords) {
         cdb[i] = static_cast<std::uint8_t>(0x10 + i);
     }
     const std::uint8_t out[6] = {1, 2, 3, 4, 5, 6};
-    const auto seq = BuildHubSequence(std::span<const std::uint8_t, 16>(cdb), out, 6, kDirOut, 3);
+    const auto seq =
+        BuildHubSequence(std::span<const std::uint8_t, 16>(cdb), out, 6, DataDirection::kOut, 3);
     ASSERT_EQ(seq.size(), 7u);
     for (std::size_t k = 0; k < 4; ++k) {
         EXPECT_EQ(Le16(seq[k], 6), cdb[4 * k] | (cdb[4 * k + 1] << 8)) << k;
@@ -75,8 +78,8 @@ TEST(HubRequest, SequenceCarriesCdbAndDataOutInWords) {
 class HubModeTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        state_.osType = 6;
-        state_.hubMode = 1;
+        state_.osType = kOsNt5OrLater;
+        state_.hubMode = kHubModeOn;
         record_.port = 2;
         std::strcpy(record_.hubDevicePath,
                     "\\\\.\\USB#ROOT_HUB20#4&1b2c3d&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
@@ -112,7 +115,9 @@ TEST_F(HubModeTest, DataInOfHundredBytesTakesSevenRequestsAndStoresExactlyHundre
     const std::uint8_t cdb[16] = {0x12, 0, 0, 0, 100, 0};
     std::uint8_t data[128];
     std::memset(data, 0xEE, sizeof data);
-    ASSERT_TRUE(SendCdb(state_, StateTarget(state_), cdb, 10, data, 100, kDirIn));
+    const CommandOutcome outcome = SendCdb(state_, StateTarget(state_), cdb, 10, data, 100, kDirIn);
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome.delivered, 100u);
     ASSERT_EQ(host_.hubRequests.size(), 7u);
     const std::size_t sizes[] = {171, 155, 155, 155, 219, 219, 187};
     for (std::size_t i = 0; i < 7; ++i) {
@@ -137,14 +142,19 @@ TEST_F(HubModeTest, FinalStatusOneFailsWithAndWithoutData) {
     EXPECT_EQ(host_.hubRequests.size(), 5u);
     std::uint8_t data[36];
     const std::uint8_t inquiry[16] = {0x12, 0, 0, 0, 36, 0};
-    EXPECT_FALSE(SendCdb(state_, StateTarget(state_), inquiry, 10, data, sizeof data, kDirIn));
+    const CommandOutcome refused =
+        SendCdb(state_, StateTarget(state_), inquiry, 10, data, sizeof data, kDirIn);
+    EXPECT_FALSE(refused);
+    // The device answered, and said no: nothing counts as delivered.
+    EXPECT_TRUE(refused.sent);
+    EXPECT_EQ(refused.delivered, 0u);
 }
 
 TEST_F(HubModeTest, VendorCommandsAreNeverWrappedOrRewritten) {
     int pieces = 0;
     host_.hub = Device(0, &pieces);
     state_.wrapMode = kWrapAes;
-    state_.atapiRewrite = 4;
+    state_.atapiRewrite = kAtapiRewriteOn;
     const std::uint8_t caps[16] = {0x20, 0x80};
     std::uint8_t data[4];
     ASSERT_TRUE(SendCdb(state_, StateTarget(state_), caps, 10, data, sizeof data, kDirIn));
@@ -160,7 +170,10 @@ TEST_F(HubModeTest, FailedExchangeIsRestartedAtMostTwice) {
         return std::nullopt;
     };
     const std::uint8_t tur[16] = {0x00};
-    EXPECT_FALSE(SendCdb(state_, StateTarget(state_), tur, 6, nullptr, 0, kDirNone));
+    const CommandOutcome refused =
+        SendCdb(state_, StateTarget(state_), tur, 6, nullptr, 0, kDirNone);
+    EXPECT_FALSE(refused);
+    EXPECT_FALSE(refused.sent);
     EXPECT_EQ(calls, 3);
 
     // One failure in the middle: the exchange starts again from the first CDB piece and succeeds.

@@ -42,7 +42,7 @@ Key ConstantKey() {
 
 class WrappingTest : public test::SimLibraryTest {
   protected:
-    void Make(sim::Wrap wrap, std::uint8_t mode) {
+    void Make(sim::Wrap wrap, WrapMode mode) {
         machine.AddDevice([wrap](sim::BridgeState& s) {
             s.wrap = wrap;
             s.wrapRequired = wrap != sim::Wrap::kNone;
@@ -52,7 +52,7 @@ class WrappingTest : public test::SimLibraryTest {
     }
 
     // The device's CD unit as the state's drive, as an identification would leave it.
-    void Open(std::uint8_t mode) {
+    void Open(WrapMode mode) {
         state().drive =
             ActiveHost()
                 .Open(u"\\\\.\\E:", kAccessRead | kAccessWrite, kShareRead | kShareWrite)
@@ -66,7 +66,7 @@ class WrappingTest : public test::SimLibraryTest {
     // The capability word through the wrapping; checked against the device's own.
     bool Caps() {
         std::uint8_t word[4] = {};
-        const bool ok = SendVendor(state(), VendorCdb(kVendorGetCaps), word, 4, kDirIn);
+        const bool ok = SendVendor(state(), VendorCdb(kVendorGetCaps), word, 4, kDirIn).accepted;
         const std::uint32_t got =
             word[0] | word[1] << 8 | word[2] << 16 | std::uint32_t{word[3]} << 24;
         return ok && got == sim::CapabilityWord(machine.State());
