@@ -51,7 +51,7 @@ CommandOutcome Inquiry(DeviceState& state, HostHandle drive, std::uint8_t length
     data.bytes.fill(0);
     if (length > data.bytes.size()) {
         CommandOutcome tooLong;
-        tooLong.osError = kErrorInvalidParameter;
+        tooLong.answer.osError = kErrorInvalidParameter;
         return tooLong;
     }
     const std::uint8_t cdb[kMaxCdbLength] = {0x12, 0, 0, 0, length, 0};

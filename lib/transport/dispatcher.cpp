@@ -31,19 +31,12 @@ std::uint8_t SenseKey(const ScsiOutcome& outcome) {
 // A command that never reached the device, and why.
 CommandOutcome NotSent(std::uint32_t osError) {
     CommandOutcome outcome;
-    outcome.osError = osError;
+    outcome.answer.osError = osError;
     return outcome;
 }
 
 CommandOutcome FromDevice(const ScsiOutcome& answer, std::uint32_t delivered) {
-    CommandOutcome outcome;
-    outcome.sent = answer.sent;
-    outcome.osError = answer.osError;
-    outcome.scsiStatus = answer.scsiStatus;
-    std::copy(std::begin(answer.sense), std::end(answer.sense), outcome.sense);
-    outcome.delivered = delivered;
-    outcome.accepted = answer.sent && !DeviceReportedFailure(answer);
-    return outcome;
+    return {answer, delivered, answer.sent && !DeviceReportedFailure(answer)};
 }
 
 }  // namespace
@@ -234,14 +227,14 @@ CommandOutcome SendViaHubPort(const DeviceState& state, const std::uint8_t* cdb1
     for (auto& request : sequence) {
         SecureWipe(request.data(), request.size());
     }
-    CommandOutcome outcome;
     if (!result) {
-        outcome.osError = kErrorIoDevice;  // the hub refused a request every time
-        return outcome;
+        return NotSent(kErrorIoDevice);  // the hub refused a request every time
     }
-    outcome.sent = true;
+    CommandOutcome outcome;
+    outcome.answer.sent = true;
     outcome.accepted = *result;
     outcome.delivered = outcome.accepted && dataIn ? dataLength : 0;
+    outcome.answer.transferred = outcome.delivered;
     return outcome;
 }
 

@@ -27,16 +27,14 @@ inline constexpr std::uint8_t kAtapiVendorOpcode = 0x21;
 // The adapter id of commands that the drive handle alone addresses (discovery's INQUIRY, eject).
 inline constexpr std::uint8_t kNoAdapter = 255;
 
-// What one command did. A command that never reached the device (a malformed call, no transport,
-// the system refused it) has sent = false and, where the system said why, osError. Otherwise
-// scsiStatus and sense are the device's last answer (the hub side channel reports only pass or
-// fail, no status or sense). delivered counts the data-in bytes that reached the caller's buffer;
-// the rest of that buffer is zero. accepted: sent, and the device reported no failure.
+// What one command did. answer is the last pass-through's: a command that never reached the
+// device (a malformed call, no transport, the system refused it) has answer.sent = false and,
+// where the system said why, answer.osError; otherwise answer.scsiStatus and answer.sense are the
+// device's (the hub side channel reports only pass or fail, no status or sense), and
+// answer.transferred is what the device moved. delivered counts the data-in bytes that reached
+// the caller's buffer, the rest of which is zero. accepted: sent, and no failure reported.
 struct CommandOutcome {
-    bool sent = false;
-    std::uint32_t osError = kErrorNone;
-    std::uint8_t scsiStatus = 0;
-    std::uint8_t sense[kSenseLength] = {};
+    ScsiOutcome answer;
     std::uint32_t delivered = 0;
     bool accepted = false;
 

@@ -101,9 +101,9 @@ TEST_F(DispatcherTest, SenseKeyDecidesFailureNotTheWholeByte) {
         EXPECT_EQ(got.accepted, c.ok)
             << "status " << int(c.outcome.scsiStatus) << " sense " << int(c.outcome.sense[2]);
         // The device's own answer comes back with the verdict.
-        EXPECT_EQ(got.sent, c.outcome.sent);
-        EXPECT_EQ(got.scsiStatus, c.outcome.scsiStatus);
-        EXPECT_EQ(got.sense[2], c.outcome.sense[2]);
+        EXPECT_EQ(got.answer.sent, c.outcome.sent);
+        EXPECT_EQ(got.answer.scsiStatus, c.outcome.scsiStatus);
+        EXPECT_EQ(got.answer.sense[2], c.outcome.sense[2]);
     }
 }
 
@@ -142,8 +142,8 @@ TEST_F(DispatcherTest, DataComesBackEvenFromAFailedCommandAndShortTransfersLeave
     const std::uint8_t cdb[16] = {0x20, 0xCF, 0, 0, 0, 0, 1, 0, 1, 0};
     const CommandOutcome got = Send(cdb, 10, data, sizeof data, kDirIn);
     EXPECT_FALSE(got);
-    EXPECT_TRUE(got.sent);
-    EXPECT_EQ(got.scsiStatus, 0x02);
+    EXPECT_TRUE(got.answer.sent);
+    EXPECT_EQ(got.answer.scsiStatus, 0x02);
     EXPECT_EQ(got.delivered, 10u);
     EXPECT_EQ(data[0], 0x5A);
     EXPECT_EQ(data[9], 0x5A);
@@ -170,14 +170,14 @@ TEST_F(DispatcherTest, NothingIsSentWithoutATransport) {
         state_.osType = osType;
         const CommandOutcome got = Send(cdb, 10, data, sizeof data, kDirIn);
         EXPECT_FALSE(got) << int(osType);
-        EXPECT_FALSE(got.sent) << int(osType);
+        EXPECT_FALSE(got.answer.sent) << int(osType);
     }
     state_.osType = kOsNt5OrLater;
     state_.drive = kInvalidHandle;
     const CommandOutcome got = Send(cdb, 10, data, sizeof data, kDirIn);
     EXPECT_FALSE(got);
-    EXPECT_FALSE(got.sent);
-    EXPECT_EQ(got.osError, kErrorInvalidHandle);
+    EXPECT_FALSE(got.answer.sent);
+    EXPECT_EQ(got.answer.osError, kErrorInvalidHandle);
     EXPECT_TRUE(host_.sent.empty());
 }
 
@@ -189,8 +189,8 @@ TEST_F(DispatcherTest, RefusesMalformedCalls) {
     EXPECT_FALSE(Send(nullptr, 10, data, 4, kDirIn));
     EXPECT_FALSE(Send(cdb, 10, nullptr, 4, kDirIn));
     EXPECT_FALSE(Send(cdb, 10, data, 4, 3));  // no such direction
-    EXPECT_EQ(Send(cdb, 10, data, 4, 3).osError, kErrorInvalidParameter);
-    EXPECT_FALSE(Send(cdb, 0, data, 4, kDirIn).sent);
+    EXPECT_EQ(Send(cdb, 10, data, 4, 3).answer.osError, kErrorInvalidParameter);
+    EXPECT_FALSE(Send(cdb, 0, data, 4, kDirIn).answer.sent);
     EXPECT_TRUE(host_.sent.empty());
 }
 

@@ -146,7 +146,7 @@ TEST_F(HubModeTest, FinalStatusOneFailsWithAndWithoutData) {
         SendCdb(state_, StateTarget(state_), inquiry, 10, data, sizeof data, kDirIn);
     EXPECT_FALSE(refused);
     // The device answered, and said no: nothing counts as delivered.
-    EXPECT_TRUE(refused.sent);
+    EXPECT_TRUE(refused.answer.sent);
     EXPECT_EQ(refused.delivered, 0u);
 }
 
@@ -173,7 +173,7 @@ TEST_F(HubModeTest, FailedExchangeIsRestartedAtMostTwice) {
     const CommandOutcome refused =
         SendCdb(state_, StateTarget(state_), tur, 6, nullptr, 0, kDirNone);
     EXPECT_FALSE(refused);
-    EXPECT_FALSE(refused.sent);
+    EXPECT_FALSE(refused.answer.sent);
     EXPECT_EQ(calls, 3);
 
     // One failure in the middle: the exchange starts again from the first CDB piece and succeeds.
