@@ -1,6 +1,7 @@
 #include "media/geometry.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "host/sectors.h"
 
@@ -14,6 +15,24 @@ constexpr std::uint32_t kMinFat32Clusters = 65525;
 constexpr std::uint32_t kMaxFat12Clusters = 4085;
 // Above this many sectors the partition needs the LBA type.
 constexpr std::uint64_t kLargestChsFat32 = 0xF36AA1;
+// A FAT32 entry takes four bytes; a FAT16 or FAT12 entry 16 or 12 bits.
+constexpr std::uint32_t kFat32EntriesPerSector = kSectorSize / 4;  // 128
+constexpr std::uint64_t kBitsPerSector = kSectorSize * 8;          // 4096
+// The FAT32 system area is aligned to this many sectors (a flash erase block).
+constexpr std::uint32_t kFat32Alignment = 256;
+// Sectors kept free at the end of the medium: the password data block's region (the last 10
+// sectors of flash; 40 from the end of a hard disk) and, on a hard disk, the 16-sector shift.
+constexpr std::uint64_t kFlashBlockRoom = 10;
+constexpr std::uint64_t kHardDiskTailRoom = 56;
+// The layouts on devices were computed with the system area's sector count and the FAT16 size
+// in 16 bits; they wrap alike here.
+constexpr std::uint64_t kSixteenBits = 0x10000;
+// Partition types: FAT12, FAT16 under 32 MB, FAT16, FAT32 (CHS) and FAT32 (LBA).
+constexpr std::uint8_t kTypeFat12 = 0x01;
+constexpr std::uint8_t kTypeFat16Small = 0x04;
+constexpr std::uint8_t kTypeFat16 = 0x06;
+constexpr std::uint8_t kTypeFat32 = 0x0B;
+constexpr std::uint8_t kTypeFat32Lba = 0x0C;
 // The largest cylinder a CHS address can hold (ten bits).
 constexpr std::uint32_t kMaxCylinders = 1023;
 // FAT12 partition type below this many sectors, FAT16 (0x04) up to 65,535, then 0x06.
@@ -95,19 +114,21 @@ bool ShiftedBy16(const PartitionInputs& in) {
 
 std::uint64_t Fat32PartitionSectors(const PartitionInputs& in) {
     const std::uint64_t n = std::uint64_t{in.sizeMb} * kSectorsPerMb;
-    const std::uint64_t less = (in.hardDisk && !in.chipFlag) ? 56 : in.chipListFlag ? 16 : 0;
+    const std::uint64_t less = (in.hardDisk && !in.chipFlag) ? kHardDiskTailRoom
+                               : in.chipListFlag             ? kCdShiftSectors
+                                                             : 0;
     return n > less ? n - less : 0;
 }
 
 std::uint64_t Fat16PartitionSectors(const PartitionInputs& in) {
     const std::uint64_t n = std::uint64_t{in.sizeMb} * kSectorsPerMb;
-    const std::uint64_t less = 10 + (in.chipListFlag ? 16 : 0);
+    const std::uint64_t less = kFlashBlockRoom + (in.chipListFlag ? kCdShiftSectors : 0);
     return n > less ? n - less : 0;
 }
 
 std::optional<Fat32Layout> Fat32Geometry(std::uint32_t sizeMb, std::uint64_t n) {
     std::uint32_t spc = Fat32InitialCluster(sizeMb);
-    if (spc == 0 || n == 0 || n > 0xFFFFFFFFu) {
+    if (spc == 0 || n == 0 || n > std::numeric_limits<std::uint32_t>::max()) {
         return std::nullopt;
     }
     Fat32Layout g;
@@ -122,10 +143,11 @@ std::optional<Fat32Layout> Fat32Geometry(std::uint32_t sizeMb, std::uint64_t n) 
     std::uint64_t clusters = 0;
     std::uint32_t hidden = 0;
     for (bool first = true;; first = false) {
-        fat = CeilDiv(n, std::uint64_t{spc} * 128);
-        const std::uint32_t sys = static_cast<std::uint32_t>((32 + 2 * fat) % 65536);
+        fat = CeilDiv(n, std::uint64_t{spc} * kFat32EntriesPerSector);
+        const std::uint32_t sys = static_cast<std::uint32_t>(
+            (Fat32Layout::kReservedSectors + kFatCopies * fat) % kSixteenBits);
         if (first) {
-            hidden = AlignedHidden(sys, 256);
+            hidden = AlignedHidden(sys, kFat32Alignment);
         }
         if (n <= std::uint64_t{sys} + hidden) {
             return std::nullopt;
@@ -139,21 +161,24 @@ std::optional<Fat32Layout> Fat32Geometry(std::uint32_t sizeMb, std::uint64_t n) 
             return std::nullopt;
         }
     }
-    const std::uint64_t refined = CeilDiv(clusters + 1, 128);
+    const std::uint64_t refined = CeilDiv(clusters + 1, kFat32EntriesPerSector);
     if (refined != fat) {
         fat = refined;
-        if (hidden != 256) {
-            hidden += 256;
+        if (hidden != kFat32Alignment) {
+            hidden += kFat32Alignment;
         }
     }
     // A FAT that shrank leaves room for more clusters than it counted; it grows again until it
     // describes every cluster of the data area (fsck.fat refuses a FAT short of entries).
     for (;;) {
-        if (std::uint64_t{hidden} + 32 + 2 * fat >= n) {
+        const std::uint64_t system =
+            std::uint64_t{hidden} + Fat32Layout::kReservedSectors + kFatCopies * fat;
+        if (system >= n) {
             return std::nullopt;
         }
-        const std::uint64_t actual = (n - hidden - 32 - 2 * fat) / spc;
-        const std::uint64_t needed = CeilDiv(actual + 2, 128);
+        const std::uint64_t actual = (n - system) / spc;
+        // Entries 0 and 1 are reserved: the FAT describes clusters 2 to actual + 1.
+        const std::uint64_t needed = CeilDiv(actual + 2, kFat32EntriesPerSector);
         if (needed <= fat) {
             break;
         }
@@ -168,7 +193,7 @@ std::optional<Fat32Layout> Fat32Geometry(std::uint32_t sizeMb, std::uint64_t n) 
         perCylinder == 0
             ? 0
             : static_cast<std::uint32_t>(std::min<std::uint64_t>(n / perCylinder, kMaxCylinders));
-    g.partitionType = n > kLargestChsFat32 ? 0x0C : 0x0B;
+    g.partitionType = n > kLargestChsFat32 ? kTypeFat32Lba : kTypeFat32;
     return g;
 }
 
@@ -196,8 +221,10 @@ std::optional<Fat16Layout> Fat16Geometry(std::uint32_t sizeMb, std::uint64_t n) 
     std::uint64_t clusters = 0;
     std::uint32_t hidden = 0;
     for (bool first = true;; first = false) {
-        fat = CeilDiv((n / spc) * width, 4096) & 0xFFFF;
-        const std::uint32_t sys = static_cast<std::uint32_t>((1 + 2 * fat + 32) % 65536);
+        fat = CeilDiv((n / spc) * width, kBitsPerSector) % kSixteenBits;
+        const std::uint32_t sys = static_cast<std::uint32_t>(
+            (Fat16Layout::kReservedSectors + kFatCopies * fat + Fat16Layout::kRootSectors) %
+            kSixteenBits);
         if (first) {
             hidden = AlignedHidden(sys, g.alignment);
         }
@@ -213,7 +240,7 @@ std::optional<Fat16Layout> Fat16Geometry(std::uint32_t sizeMb, std::uint64_t n) 
             return std::nullopt;
         }
     }
-    const std::uint64_t refined = CeilDiv((clusters + 1) * width, 4096);
+    const std::uint64_t refined = CeilDiv((clusters + 1) * width, kBitsPerSector);
     if (refined != fat) {
         fat = refined;
         if (hidden != g.alignment) {
@@ -237,7 +264,9 @@ std::optional<Fat16Layout> Fat16Geometry(std::uint32_t sizeMb, std::uint64_t n) 
         return std::nullopt;
     }
     const std::uint64_t size = n - hidden;
-    g.partitionType = size < kSmallFat12Sectors ? 0x01 : size >= kLargeFat16Sectors ? 0x06 : 0x04;
+    g.partitionType = size < kSmallFat12Sectors    ? kTypeFat12
+                      : size >= kLargeFat16Sectors ? kTypeFat16
+                                                   : kTypeFat16Small;
     return g;
 }
 

@@ -17,6 +17,10 @@ struct PartitionInputs {
 
 // Whether the CD area (and so every address the writers use) is shifted by 16 sectors.
 bool ShiftedBy16(const PartitionInputs& in);
+inline constexpr std::uint64_t kCdShiftSectors = 16;
+
+// Both file systems keep two copies of the FAT.
+inline constexpr std::uint32_t kFatCopies = 2;
 
 // FAT32 partition: N = size x 2048, less 56 on hard disks of the ordinary chip, else less 16 on a
 // listed chip.
@@ -37,10 +41,12 @@ struct Fat32Layout {
 
     static constexpr std::uint32_t kReservedSectors = 32;
     // Sectors from the master boot record to the first data sector.
-    std::uint32_t DataStart() const { return hiddenSectors + kReservedSectors + 2 * fatSectors; }
-    // Sectors the writer counts for its progress.
+    std::uint32_t DataStart() const {
+        return hiddenSectors + kReservedSectors + kFatCopies * fatSectors;
+    }
+    // Sectors the writer counts for its progress: the system area and one FAT's worth more.
     std::uint32_t ProgressTotal() const {
-        return hiddenSectors + kReservedSectors + 3 * fatSectors;
+        return hiddenSectors + kReservedSectors + (kFatCopies + 1) * fatSectors;
     }
 };
 
@@ -66,7 +72,7 @@ struct Fat16Layout {
     static constexpr std::uint32_t kRootSectors = 32;
     // The system area the writer streams: table sector, gap, boot sector, FATs, root directory.
     std::uint32_t ImageSectors() const {
-        return hiddenSectors + kReservedSectors + 2 * fatSectors + kRootSectors;
+        return hiddenSectors + kReservedSectors + kFatCopies * fatSectors + kRootSectors;
     }
 };
 

@@ -14,7 +14,6 @@ constexpr std::uint32_t kFat16LimitMb = 2048;
 // Other than flash media, the partition starts after the CD room's megabytes taken modulo this:
 // the layouts already on devices were placed so.
 constexpr std::uint64_t kCdRoomWrapMb = 4096;
-constexpr std::uint64_t kCdShift = 16;
 
 bool Overlaps(std::uint64_t a, std::uint64_t aCount, std::uint64_t b, std::uint64_t bCount) {
     return a < b + bCount && b < a + aCount;
@@ -38,7 +37,7 @@ std::optional<PartitionPlan> PlanSecurePartition(const DeviceState& state,
     if (in.sizeMb == 0) {
         return std::nullopt;
     }
-    const std::uint64_t shift = ShiftedBy16(in) ? kCdShift : 0;
+    const std::uint64_t shift = ShiftedBy16(in) ? kCdShiftSectors : 0;
     PartitionPlan plan;
     if (UsesFat16(medium)) {
         // Flash media start the partition where the data block says; others after the CD area's
@@ -48,7 +47,7 @@ std::optional<PartitionPlan> PlanSecurePartition(const DeviceState& state,
                 ? ReadBe32(dataBlock, block::kFirstStart)
                 : ((std::uint64_t{request.spareCdMb} + request.cdSizeMb) % kCdRoomWrapMb) *
                       kSectorsPerMb;
-        plan.base = start + (in.chipListFlag ? kCdShift : 0);
+        plan.base = start + (in.chipListFlag ? kCdShiftSectors : 0);
         plan.fat16 = Fat16Geometry(in.sizeMb, Fat16PartitionSectors(in));
         if (!plan.fat16) {
             return std::nullopt;
