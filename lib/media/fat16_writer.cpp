@@ -19,10 +19,10 @@ bool Stream(ExportFrame& frame, const PartitionPlan& plan, std::span<const std::
             ProgressReporter& progress) {
     SectorStream stream(frame.state());
     const DiagnosticLog& log = frame.log();
-    constexpr std::size_t kPiece = kBlockSectors * kSector;
+    constexpr std::size_t kPiece = kBlockSectors * kSectorSize;
     std::size_t offset = 0;
     for (; offset + kPiece <= image.size(); offset += kPiece) {
-        if (!stream.WriteSectors(plan.base + offset / kSector, image.subspan(offset, kPiece))) {
+        if (!stream.WriteSectors(plan.base + offset / kSectorSize, image.subspan(offset, kPiece))) {
             log.WriteIn(kWriteSection, u"Writing 128 sector of filesystem into Secure Hard Drive",
                         kFailed);
             frame.Fail(kErrMbrNotWritten);
@@ -30,8 +30,9 @@ bool Stream(ExportFrame& frame, const PartitionPlan& plan, std::span<const std::
         }
         progress.Update(offset, image.size());
     }
-    for (; offset < image.size(); offset += kSector) {
-        if (!stream.WriteSectors(plan.base + offset / kSector, image.subspan(offset, kSector))) {
+    for (; offset < image.size(); offset += kSectorSize) {
+        if (!stream.WriteSectors(plan.base + offset / kSectorSize,
+                                 image.subspan(offset, kSectorSize))) {
             log.WriteIn(kWriteSection, u"Writing one sector of filesystem into Secure Hard Drive",
                         kFailed);
             frame.Fail(kErrMediumNotWritten);

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "frame/device_state.h"
+#include "host/sectors.h"
 
 namespace kvx::media {
 
@@ -27,7 +28,7 @@ inline constexpr std::size_t kTrailerStampLength = 50;
 inline constexpr std::size_t kTrailerStampOffset = 52;
 inline constexpr std::size_t kTrailerSize = 54;
 // Longest record the library reads (so the read stays one transfer).
-inline constexpr std::size_t kMaxLength = 60 * 512;
+inline constexpr std::size_t kMaxLength = 60 * kSectorSize;
 // 16-byte pieces the enciphered body spans.
 inline constexpr std::size_t Pieces(std::size_t length) {
     return (length + 47) / 16 + 1;

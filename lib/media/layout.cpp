@@ -65,7 +65,7 @@ SectorImage Fat32BootSector(const Fat32Layout& g, const VolumeSerial& serial,
     SectorImage s{};
     std::copy(kFat32BootSector.begin(), kFat32BootSector.end(), s.begin());
     std::uint8_t* b = s.data();
-    Le16(b + 11, kSector);
+    Le16(b + 11, kSectorSize);
     b[13] = static_cast<std::uint8_t>(g.sectorsPerCluster);
     Le16(b + 14, Fat32Layout::kReservedSectors);
     b[16] = 2;
@@ -169,7 +169,7 @@ SectorImage Fat16BootSector(const Fat16Layout& g, const VolumeSerial& serial,
     const std::uint32_t size = g.partitionSectors - g.hiddenSectors;
     // The 16-bit total sector field serves partitions below 32 MB.
     const bool small = g.sizeMb < 32;
-    Le16(b + 11, kSector);
+    Le16(b + 11, kSectorSize);
     b[13] = static_cast<std::uint8_t>(g.sectorsPerCluster);
     Le16(b + 14, Fat16Layout::kReservedSectors);
     b[16] = 2;
@@ -193,10 +193,10 @@ SectorImage Fat16BootSector(const Fat16Layout& g, const VolumeSerial& serial,
 
 std::vector<std::uint8_t> Fat16SystemArea(const Fat16Layout& g, const VolumeSerial& serial,
                                           const std::optional<LabelName>& label) {
-    std::vector<std::uint8_t> image(std::size_t{g.ImageSectors()} * kSector, 0);
+    std::vector<std::uint8_t> image(std::size_t{g.ImageSectors()} * kSectorSize, 0);
     const auto put = [&image](std::uint32_t sector, const SectorImage& s) {
         std::copy(s.begin(), s.end(),
-                  image.begin() + static_cast<std::ptrdiff_t>(sector * kSector));
+                  image.begin() + static_cast<std::ptrdiff_t>(sector * kSectorSize));
     };
     const std::uint32_t boot = g.hiddenSectors;
     const FatKind kind = g.fat12 ? FatKind::kFat12 : FatKind::kFat16;

@@ -7,12 +7,12 @@
 #include <optional>
 #include <vector>
 
+#include "host/sectors.h"
 #include "media/geometry.h"
 
 namespace kvx::media {
 
-inline constexpr std::size_t kSector = 512;
-using SectorImage = std::array<std::uint8_t, kSector>;
+using SectorImage = std::array<std::uint8_t, kSectorSize>;
 
 // The four serial bytes in the order they are stored (two generator values, high byte first).
 using VolumeSerial = std::array<std::uint8_t, 4>;

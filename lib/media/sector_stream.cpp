@@ -9,7 +9,7 @@ bool SectorStream::WriteOne(std::uint64_t lba, const SectorImage& sector) {
 }
 
 bool SectorStream::WriteSectors(std::uint64_t lba, std::span<const std::uint8_t> data) {
-    const std::size_t count = data.size() / kSector;
+    const std::size_t count = data.size() / kSectorSize;
     if (count == 0 || count > kBlockSectors || lba + count > 0x100000000ull) {
         return false;
     }

@@ -15,7 +15,8 @@ inline constexpr std::uint16_t kBlockSectors = 128;  // one 64 KB transfer
 
 class SectorStream {
   public:
-    explicit SectorStream(DeviceState& state) : state_(state), block_(kBlockSectors * kSector, 0) {}
+    explicit SectorStream(DeviceState& state)
+        : state_(state), block_(kBlockSectors * kSectorSize, 0) {}
 
     // One sector image.
     bool WriteOne(std::uint64_t lba, const SectorImage& sector);
@@ -50,7 +51,7 @@ bool SectorStream::WriteZeros(std::uint64_t lba, std::uint64_t count, const Sect
             }
             ok = WriteSectors(lba, block_);
             if (firstPending) {
-                std::fill_n(block_.begin(), kSector, std::uint8_t{0});
+                std::fill_n(block_.begin(), kSectorSize, std::uint8_t{0});
             }
         } else {
             ok = WriteOne(lba, firstPending ? *first : zero_);
