@@ -38,6 +38,7 @@ if(NOT WIN32)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
 
     set(CPACK_GENERATOR "DEB;TGZ")
+    set(CPACK_STRIP_FILES ON)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
     set(CPACK_DEBIAN_PACKAGE_MAINTAINER "KVX toolkit maintainers <kvx@example.invalid>")
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)

@@ -76,5 +76,6 @@ for f in ./usr/bin/kvx ./usr/bin/kvxsim ./usr/bin/keyport ./usr/bin/keywiper ./u
 done
 grep -q "usr/$libdir/libkvx.so" <<<"$listing" || fail "the .deb lacks the library"
 tgz=$(ls "$build"/packages/*.tar.gz)
-tar -tzf "$tgz" | grep -q '/bin/kvx$' || fail "the .tar.gz lacks bin/kvx"
+tgz_listing=$(tar -tzf "$tgz")
+grep -q '/bin/kvx$' <<<"$tgz_listing" || fail "the .tar.gz lacks bin/kvx"
 echo "check-install: installed tree, installed kvx, $(basename "$deb") and $(basename "$tgz") are right"

@@ -189,6 +189,22 @@ void ReadNewSecrets(Session& s, const std::optional<std::string>& hintOption, Ne
     }
 }
 
+// Stores the new password and hint with QDAChangePassWord in `mode`; the password leaves every
+// buffer as soon as the device has it.
+void StoreNewSecrets(Session& s, std::uint8_t mode, NewSecrets& secrets) {
+    QdaRequest& r = s.request();
+    r.changeOp = mode;
+    s.PutPassword(secrets.password.view());
+    s.PutHint(secrets.hint);
+    secrets.password.Wipe();
+    const int ok = QDAChangePassWord(&r);
+    s.WipePassword();
+    if (ok == 0) {
+        throw Failure::Library("QDAChangePassWord", r.errorCode);
+    }
+    s.report().fields()["password_changed"] = true;
+}
+
 void Passwd(Session& s, const std::optional<std::string>& hintOption) {
     s.Select();
     s.Call("QDAGetPasswordStatus", &QDAGetPasswordStatus);
@@ -203,17 +219,7 @@ void Passwd(Session& s, const std::optional<std::string>& hintOption) {
         Authenticate(s, current);
         current.Wipe();
     }
-    QdaRequest& r = s.request();
-    r.changeOp = kStorePassword;
-    s.PutPassword(secrets.password.view());
-    s.PutHint(secrets.hint);
-    secrets.password.Wipe();
-    const int ok = QDAChangePassWord(&r);
-    s.WipePassword();
-    if (ok == 0) {
-        throw Failure::Library("QDAChangePassWord", r.errorCode);
-    }
-    s.report().fields()["password_changed"] = true;
+    StoreNewSecrets(s, kStorePassword, secrets);
 }
 
 // Asks `count` times before a destructive command; without a person to ask, --yes must be given.
@@ -259,17 +265,7 @@ void Reset(Session& s, const std::optional<std::string>& hintOption) {
     NewSecrets secrets;
     ReadNewSecrets(s, hintOption, secrets);
     s.Call("QDAGetPasswordStatus", &QDAGetPasswordStatus);
-    QdaRequest& r = s.request();
-    r.changeOp = kStoreWithUnlock;
-    s.PutPassword(secrets.password.view());
-    s.PutHint(secrets.hint);
-    secrets.password.Wipe();
-    const int ok = QDAChangePassWord(&r);
-    s.WipePassword();
-    if (ok == 0) {
-        throw Failure::Library("QDAChangePassWord", r.errorCode);
-    }
-    s.report().fields()["password_changed"] = true;
+    StoreNewSecrets(s, kStoreWithUnlock, secrets);
     // The format reads the mode of the change still in the record.
     Format(s, kStoreWithUnlock);
 }
