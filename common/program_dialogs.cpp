@@ -1,11 +1,6 @@
 #include "common/program_dialogs.h"
 
 namespace kvx::ui {
-namespace {
-
-constexpr std::size_t kShortestHint = 5;
-
-}  // namespace
 
 void SessionDialog::OnDeviceRemoved(Window& window) {
     if (session_.ClosesOnRemoval()) {

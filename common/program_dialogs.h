@@ -89,6 +89,7 @@ struct NewPasswordFields {
 inline constexpr std::size_t kPasswordChars = 10;
 inline constexpr std::size_t kHintChars = 75;
 inline constexpr std::size_t kShortestPassword = 4;
+inline constexpr std::size_t kShortestHint = 5;
 inline constexpr std::size_t kPasswordUnits = std::extent_v<decltype(QdaRequest::password)>;
 inline constexpr std::size_t kHintUnits = std::extent_v<decltype(QdaRequest::hint)>;
 

@@ -8,6 +8,7 @@ packages=(
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
     wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-apps
     dosfstools mtools xorriso fdisk tmux
+    libcli11-dev nlohmann-json3-dev jq
 )
 
 # wine32:i386 needs the i386 architecture beside the machine's own.

@@ -70,4 +70,13 @@ for preset in win64 win32; do
     wine_suite "$preset"
     phase_done "test $preset"
 done
+
+# Each Windows build packages its CD folder as a ZIP holding exactly the folder's files.
+for preset in win64 win32; do
+    (cd "build/$preset" && cpack -G ZIP >/dev/null)
+    zip=$(ls "build/$preset"/packages/*.zip)
+    diff <(cmake -E tar tf "$zip" | sed 's|.*/||' | grep . | sort) <(ls "build/$preset/cd" | sort) ||
+        { echo "== $preset: $zip does not hold the CD folder"; exit 1; }
+    echo "== $preset: $zip holds the CD folder"
+done
 echo "== all done in $SECONDS s"

@@ -30,6 +30,16 @@
 
 namespace kvx::test {
 
+// The strings as a null-terminated array for execve; they must outlive it.
+inline std::vector<char*> CStrings(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (auto& t : texts) {
+        pointers.push_back(t.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 // A program on the slave side of a pseudo-terminal; the test types on the master side.
 class PtyProgram {
   public:
@@ -45,22 +55,14 @@ class PtyProgram {
         size.ws_col = 120;
         std::vector<std::string> argvText{program.string()};
         argvText.insert(argvText.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : argvText) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
+        std::vector<char*> argv = CStrings(argvText);
         std::vector<std::string> envText = environment;
         for (char** e = environ; *e != nullptr; ++e) {
             if (std::strncmp(*e, "KVX_SIM=", 8) != 0) {
                 envText.emplace_back(*e);
             }
         }
-        std::vector<char*> envp;
-        for (auto& e : envText) {
-            envp.push_back(e.data());
-        }
-        envp.push_back(nullptr);
+        std::vector<char*> envp = CStrings(envText);
         pid_ = fork();
         if (pid_ == 0) {
             setsid();
