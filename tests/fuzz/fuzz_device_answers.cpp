@@ -115,7 +115,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QdaRequest request;
     std::memset(&request, 0, sizeof request);
     const std::vector<std::uint8_t> fields = in.ConsumeBytes<std::uint8_t>(sizeof request);
-    std::memcpy(&request, fields.data(), fields.size());
+    if (!fields.empty()) {
+        std::memcpy(&request, fields.data(), fields.size());
+    }
     std::memset(request.logPath, 0, sizeof request.logPath);
     request.progressDialog = request.progressBar = request.progressPercent =
         request.progressStatus = 0;

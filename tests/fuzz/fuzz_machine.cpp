@@ -85,6 +85,8 @@ FuzzMachine::FuzzMachine(sim::Media media, bool admin) {
             s.wrap = sim::Wrap::kAes;
             s.wrapRequired = true;
             s.usbHubDepth = admin ? 0 : 1;
+            // A small CD area keeps a CD update (which reads it all, twice) quick.
+            s.cdSectors = kSectorsPerMb;
         },
         media, 64);
     if (!admin) {
