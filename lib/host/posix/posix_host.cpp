@@ -1,6 +1,6 @@
-// The host of Linux without the emulator: real files, profile strings, clock and shared blocks,
-// and no device. Windows-form names are mapped to native paths: '\' counts as '/', and device
-// names ("\\.\X:", "\\.\PhysicalDrive0", "\\.\HCD0") are never found.
+// The POSIX services without the emulator: real files, profile strings, clock and shared blocks,
+// and no device (the Linux host adds those). Windows-form names are mapped to native paths: '\'
+// counts as '/', and device names ("\\.\X:", "\\.\PhysicalDrive0", "\\.\HCD0") are never found.
 //
 // Shared blocks are POSIX shared-memory objects "/kvx-<name>" of 4 bytes. Each holder keeps a
 // shared flock on its descriptor of the object, so a block exists exactly while some process
@@ -26,7 +26,7 @@
 
 #include "host/codepage.h"
 #include "host/host.h"
-#include "host/platform_host.h"
+#include "host/posix/posix_host.h"
 #include "host/profile_ini.h"
 #include "host/progress_sink.h"
 #include "host/text.h"
@@ -417,7 +417,7 @@ class PosixHost final : public Host {
 
 }  // namespace
 
-std::unique_ptr<Host> MakePlatformHost() {
+std::unique_ptr<Host> MakePosixHost() {
     return std::make_unique<PosixHost>();
 }
 

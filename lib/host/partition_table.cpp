@@ -1,8 +1,8 @@
-#include "sim/host/partition_table.h"
+#include "host/partition_table.h"
 
-#include "sim/bridge/bridge_state.h"
+#include "host/sectors.h"
 
-namespace kvx::sim {
+namespace kvx {
 namespace {
 
 constexpr std::size_t kTableOffset = 446;
@@ -49,4 +49,4 @@ std::vector<PartitionInfo> ParsePartitionTable(std::span<const std::uint8_t> sec
     return entries;
 }
 
-}  // namespace kvx::sim
+}  // namespace kvx

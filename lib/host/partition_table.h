@@ -6,9 +6,9 @@
 #include <span>
 #include <vector>
 
-#include "host/host.h"
+#include "host/host_types.h"
 
-namespace kvx::sim {
+namespace kvx {
 
 inline constexpr std::size_t kPartitionEntries = 4;
 
@@ -18,4 +18,4 @@ inline constexpr std::size_t kPartitionEntries = 4;
 // business, as it is on a real disk.
 std::vector<PartitionInfo> ParsePartitionTable(std::span<const std::uint8_t> sector);
 
-}  // namespace kvx::sim
+}  // namespace kvx
