@@ -49,4 +49,15 @@ std::vector<PartitionInfo> ParsePartitionTable(std::span<const std::uint8_t> sec
     return entries;
 }
 
+std::optional<PartitionInfo> VolumePartition(
+    const std::optional<std::vector<PartitionInfo>>& layout, const PartitionInfo& whole) {
+    if (!layout) {
+        return std::nullopt;
+    }
+    if (!layout->empty() && (*layout)[0].partitionType != 0) {
+        return (*layout)[0];
+    }
+    return whole;  // no partition table: the volume is the whole unit
+}
+
 }  // namespace kvx

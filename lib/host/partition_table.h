@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -17,5 +18,10 @@ inline constexpr std::size_t kPartitionEntries = 4;
 // reported as written, also when they reach past the unit's end: judging them is the reader's
 // business, as it is on a real disk.
 std::vector<PartitionInfo> ParsePartitionTable(std::span<const std::uint8_t> sector);
+
+// What a volume's partition query reports: its first partition, or the whole unit (`whole`) when
+// the unit has no partition table; nullopt when the table could not be read.
+std::optional<PartitionInfo> VolumePartition(
+    const std::optional<std::vector<PartitionInfo>>& layout, const PartitionInfo& whole);
 
 }  // namespace kvx

@@ -269,14 +269,7 @@ class SimHost final : public Host {
         if (e->kind == Kind::kDisk || e->unit == Unit::kCd) {
             return whole;
         }
-        const auto layout = Layout(*e->device, e->unit);
-        if (!layout) {
-            return std::nullopt;
-        }
-        if (!layout->empty() && (*layout)[0].partitionType != 0) {
-            return (*layout)[0];
-        }
-        return whole;  // no partition table: the volume is the whole unit
+        return VolumePartition(Layout(*e->device, e->unit), whole);
     }
 
     std::optional<std::vector<PartitionInfo>> GetDriveLayout(HostHandle drive) override {

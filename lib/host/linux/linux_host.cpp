@@ -18,6 +18,7 @@
 #include "host/forwarding_host.h"
 #include "host/linux/mountinfo.h"
 #include "host/partition_table.h"
+#include "host/posix/full_io.h"
 #include "host/registry_store.h"
 #include "host/sectors.h"
 #include "host/text.h"
@@ -105,7 +106,7 @@ class LinuxHost final : public ForwardingHost {
         if (!open_.contains(file)) {
             return ForwardingHost::ReadAt(file, offset, data);
         }
-        return ReadUnit(static_cast<int>(file), offset, data);
+        return ReadFullAt(static_cast<int>(file), offset, data);
     }
 
     bool WriteAt(HostHandle file, std::uint64_t offset,
@@ -113,22 +114,7 @@ class LinuxHost final : public ForwardingHost {
         if (!open_.contains(file)) {
             return ForwardingHost::WriteAt(file, offset, data);
         }
-        if (offset > static_cast<std::uint64_t>(LLONG_MAX)) {
-            return false;
-        }
-        std::size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::pwrite(static_cast<int>(file), data.data() + done,
-                                       data.size() - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        return WriteFullAt(static_cast<int>(file), offset, data);
     }
 
     std::optional<std::uint64_t> FileSize(HostHandle file) override {
@@ -209,14 +195,7 @@ class LinuxHost final : public ForwardingHost {
         if (!e->volume || e->unit.cdRom()) {
             return whole;
         }
-        const auto layout = Layout(static_cast<int>(drive));
-        if (!layout) {
-            return std::nullopt;
-        }
-        if (!layout->empty() && (*layout)[0].partitionType != 0) {
-            return (*layout)[0];
-        }
-        return whole;  // no partition table: the volume is the whole unit
+        return VolumePartition(Layout(static_cast<int>(drive)), whole);
     }
 
     std::optional<std::vector<PartitionInfo>> GetDriveLayout(HostHandle drive) override {
@@ -344,33 +323,10 @@ class LinuxHost final : public ForwardingHost {
         return std::nullopt;
     }
 
-    static std::optional<std::size_t> ReadUnit(int fd, std::uint64_t offset,
-                                               std::span<std::uint8_t> data) {
-        if (offset > static_cast<std::uint64_t>(LLONG_MAX)) {
-            return std::nullopt;
-        }
-        std::size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::pread(fd, data.data() + done, data.size() - done,
-                                      static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                return std::nullopt;
-            }
-            if (n == 0) {
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return done;
-    }
-
     // The partition table in sector 0; nullopt when the sector cannot be read whole.
     static std::optional<std::vector<PartitionInfo>> Layout(int fd) {
         std::vector<std::uint8_t> sector(kSectorSize);
-        const auto read = ReadUnit(fd, 0, sector);
+        const auto read = ReadFullAt(fd, 0, sector);
         if (!read || *read != sector.size()) {
             return std::nullopt;
         }
