@@ -1,5 +1,6 @@
 # Source collection: every folder's .c/.cpp files take part, tests (*_test.cpp) are collected
-# separately, and a folder named win32/ is compiled only for Windows.
+# separately, a folder named win32/ is compiled only for Windows and one named linux/ only for
+# Linux.
 function(kvx_collect_sources out)
     set(result "")
     foreach(dir IN LISTS ARGN)
@@ -15,6 +16,9 @@ function(kvx_collect_sources out)
             if(WIN32 AND f MATCHES "/posix/")
                 continue()
             endif()
+            if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" AND f MATCHES "/linux/")
+                continue()
+            endif()
             list(APPEND result ${f})
         endforeach()
     endforeach()
@@ -27,6 +31,9 @@ function(kvx_collect_tests out)
         file(GLOB_RECURSE found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*_test.cpp)
         foreach(f IN LISTS found)
             if(NOT WIN32 AND f MATCHES "/win32/")
+                continue()
+            endif()
+            if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux" AND f MATCHES "/linux/")
                 continue()
             endif()
             list(APPEND result ${f})

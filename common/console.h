@@ -13,6 +13,12 @@ namespace kvx::ui {
 // A terminal's width when it does not tell its own.
 inline constexpr std::size_t kDefaultColumns = 80;
 
+// The one line the terminal programs end with when the system refused the device's commands
+// for want of privilege.
+inline constexpr char kPrivilegeNotice[] =
+    "The system refused the device's commands: run as root (sudo) or give the program "
+    "CAP_SYS_RAWIO (sudo setcap cap_sys_rawio+ep <program>).\n";
+
 // What ReadByte returns once the input has ended.
 inline constexpr int kEndOfInput = -1;
 

@@ -114,6 +114,12 @@ void TerminalView::ShellOpen(std::u16string_view file) {
     console_.Write("shell: open " + ToUtf8(file) + "\n");
 }
 
+void TerminalView::ShowPartitionNode(std::u16string_view node) {
+    const std::string text = ToUtf8(node);
+    console_.Write("secure partition: " + text + " (mount it with: sudo mount " + text +
+                   " <folder>)\n");
+}
+
 TerminalWindow* TerminalView::TopWindow() {
     return windows_.empty() ? nullptr : windows_.back();
 }

@@ -54,6 +54,7 @@ class TerminalView final : public View {
     int RunFrame(Dialog& frame) override;
     int ShowMessage(const Message& message) override;
     void ShellOpen(std::u16string_view file) override;
+    void ShowPartitionNode(std::u16string_view node) override;
 
     // Internal to TerminalWindow.
     int Run(Dialog& dialog, bool hidden);

@@ -149,6 +149,10 @@ class View : public MessageOwner {
     virtual int RunFrame(Dialog& frame) = 0;
     // The shell's "open" verb on a file or drive root such as "E:".
     virtual void ShellOpen(std::u16string_view file) = 0;
+    // Tells the user the system's node of a partition that was just made visible, where the
+    // system does not mount it by itself ("/dev/sdc1"); views with a shell that mounts drives
+    // show nothing.
+    virtual void ShowPartitionNode(std::u16string_view node) { (void)node; }
 };
 
 }  // namespace kvx::ui

@@ -179,6 +179,9 @@ void CKEYPORTDlg::Succeeded(ui::Window& window) {
             window.Close(ui::kResultOk);
             return;
         }
+        for (const std::u16string& node : refreshed.nodes) {
+            s_.view.ShowPartitionNode(node);
+        }
     }
     CPrcSucc success(s_);
     window.RunModal(success);

@@ -27,5 +27,9 @@ int main(int argc, char** argv) {
     ui::TerminalView view(*console, host, strings);
     ui::NativeModuleLoader loader(PlatformHost().ModuleFileName());
     keyport::CKEYPORTApp app(host, view, loader, strings);
-    return keyport::ExitCode(app.Run(commandLine));
+    const int code = keyport::ExitCode(app.Run(commandLine));
+    if (host.PassThroughPrivilegeMissing()) {
+        console->Write(ui::kPrivilegeNotice);
+    }
+    return code;
 }

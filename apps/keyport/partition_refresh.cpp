@@ -160,6 +160,8 @@ RefreshResult RefreshPartitions(Host& host, std::u16string_view configPath,
             if (hostSystem != kWinVersion2000) {
                 host.UpdateDiskProperties(disk);
             }
+            const auto nodes = host.PartitionNodes(disk);
+            result.nodes.insert(result.nodes.end(), nodes.begin(), nodes.end());
         }
         host.Close(disk);
     }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "common/program_session.h"
 
@@ -12,6 +14,7 @@ namespace kvx::keyport {
 struct RefreshResult {
     bool ok = false;
     bool configMissing = false;
+    std::vector<std::u16string> nodes = {};  // partition nodes of the matched disks to mount
 };
 
 class Session final : public ui::ProgramSession {

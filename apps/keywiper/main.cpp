@@ -21,5 +21,9 @@ int main() {
     // While the device is formatted, each progress report gives the view one pass: it draws the
     // moved bar and takes the keys typed meanwhile, which reach nothing else.
     app.session().pump = keywiper::EventPassPump(view);
-    return keywiper::ExitCode(app.Run());
+    const int code = keywiper::ExitCode(app.Run());
+    if (host.PassThroughPrivilegeMissing()) {
+        console->Write(ui::kPrivilegeNotice);
+    }
+    return code;
 }

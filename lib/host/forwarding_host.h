@@ -47,6 +47,10 @@ class ForwardingHost : public Host {
     }
     std::uint32_t LogicalDriveMask() override { return inner_.LogicalDriveMask(); }
     DriveType GetDriveType(char16_t letter) override { return inner_.GetDriveType(letter); }
+    std::vector<std::u16string> PartitionNodes(HostHandle drive) override {
+        return inner_.PartitionNodes(drive);
+    }
+    bool PassThroughPrivilegeMissing() override { return inner_.PassThroughPrivilegeMissing(); }
     std::vector<std::u16string> UsbHostControllerPaths() override {
         return inner_.UsbHostControllerPaths();
     }

@@ -3,8 +3,9 @@
 // Library code never calls the operating system itself; it calls the Host held in DeviceState.
 // Three backends implement it: win32/ (the real Windows API), sim/host/ beside the emulator (an
 // emulated machine with the emulated bridge, selected by the KVX_SIM environment variable in
-// every build) and posix/ (Linux without KVX_SIM: real files, profile strings and clock, but no
-// device). No Windows type appears
+// every build), linux/ (Linux without KVX_SIM: SG_IO on the units sysfs shows, over posix/) and
+// posix/ (other POSIX systems: real files, profile strings and clock, but no device). No Windows
+// type appears
 // in this header. Names of files, volumes and registry keys are UTF-16 in the Windows form
 // ("\\.\E:", "\\.\PhysicalDrive0", "C:\dir\FILE.INI"); a backend maps them to its own world.
 #pragma once
@@ -59,6 +60,14 @@ class Host {
     virtual std::uint32_t LogicalDriveMask() = 0;
     // Type of the drive whose root is "X:\".
     virtual DriveType GetDriveType(char16_t letter) = 0;
+    // Device nodes of a disk's or volume's partitions that a user mounts to reach their file
+    // systems ("/dev/sdc1"); empty where the system mounts drives itself.
+    virtual std::vector<std::u16string> PartitionNodes(HostHandle drive) {
+        (void)drive;
+        return {};
+    }
+    // Whether the system refused a pass-through for want of privilege since the process began.
+    virtual bool PassThroughPrivilegeMissing() { return false; }
 
     // --- USB -------------------------------------------------------------------------------
     // Device paths of the present USB host-controller interfaces (SetupAPI enumeration).
@@ -126,7 +135,8 @@ class Host {
 // platform's own. Chosen on first use.
 Host& ActiveHost();
 
-// The platform's own host (win32 on Windows, posix elsewhere), whatever KVX_SIM says.
+// The platform's own host (win32 on Windows, linux on Linux, posix elsewhere), whatever KVX_SIM
+// says.
 Host& PlatformHost();
 
 // Replaces the active host while alive (tests); restores the previous one on destruction.

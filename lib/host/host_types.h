@@ -25,9 +25,11 @@ enum SystemError : std::uint32_t {
     kErrorSharingViolation = 32,
     kErrorNotSupported = 50,
     kErrorInvalidParameter = 87,
+    kErrorSemTimeout = 121,  // the device did not answer in time
     kErrorInsufficientBuffer = 122,
     kErrorAlreadyExists = 183,
     kErrorIoDevice = 1117,
+    kErrorDeviceNotConnected = 1167,
 };
 
 enum Access : std::uint32_t { kAccessRead = 1, kAccessWrite = 2 };

@@ -1,4 +1,5 @@
-// Factory of the platform's own host: the win32 backend on Windows, the posix backend elsewhere.
+// Factory of the platform's own host: the win32 backend on Windows, the linux backend on Linux,
+// the posix backend elsewhere.
 #pragma once
 
 #include <memory>
@@ -7,7 +8,7 @@
 
 namespace kvx {
 
-// Defined once per platform (lib/host/win32/ or lib/host/posix/).
+// Defined once per platform (lib/host/win32/, lib/host/linux/ or lib/host/posix/).
 std::unique_ptr<Host> MakePlatformHost();
 
 // The host the environment asks for instead of the platform's own (an emulated machine named

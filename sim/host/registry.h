@@ -12,13 +12,13 @@
 // off the bus, as Windows keeps them; only the disk list follows what is present.
 #pragma once
 
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "host/host.h"
+#include "host/registry_store.h"
 #include "sim/bridge/bridge_state.h"
 #include "sim/machine.h"
 
@@ -30,26 +30,18 @@ class Registry {
     Registry(const MachineConfig& machine, const std::vector<std::optional<BridgeState>>& devices);
 
     std::optional<RegistryValue> Value(std::u16string_view keyPath,
-                                       std::u16string_view valueName) const;
-    std::optional<std::vector<std::u16string>> Subkeys(std::u16string_view keyPath) const;
+                                       std::u16string_view valueName) const {
+        return store_.Value(keyPath, valueName);
+    }
+    std::optional<std::vector<std::u16string>> Subkeys(std::u16string_view keyPath) const {
+        return store_.Subkeys(keyPath);
+    }
 
   private:
-    struct Key {
-        std::vector<std::u16string> subkeys;             // as spelt, in the order they were made
-        std::map<std::u16string, RegistryValue> values;  // by upper-cased name
-    };
-    Key& Make(std::u16string_view path);
-    void Set(std::u16string_view path, std::u16string_view name, RegistryValue value);
-
-    std::map<std::u16string, Key> keys_;  // by upper-cased path
+    RegistryStore store_;
 };
 
-// A USB mass-storage identifier text as Windows forms it from INQUIRY fields: trailing spaces
-// dropped, spaces, commas and characters outside printable ASCII replaced by '_'.
-std::string StorageIdText(std::string_view field);
-
-// The instance path of a device's unit under Enum, e.g.
-// "USBSTOR\CdRom&Ven_KVXSIM&Prod_VIRTUAL_CD&Rev_1.00\KVXSIM000000&0".
-std::string UsbStorInstance(const BridgeState& state, bool cdUnit);
+// A device's unit as the registry names it (the CD unit is LUN 0, the secure unit LUN 1).
+UsbStorageUnit StorageUnit(const BridgeState& state, bool cdUnit);
 
 }  // namespace kvx::sim

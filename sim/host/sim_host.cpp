@@ -16,12 +16,12 @@
 #include <map>
 #include <utility>
 
+#include "host/partition_table.h"
 #include "host/text.h"
 #include "sim/bridge/bridge.h"
 #include "sim/host/cd_folder.h"
 #include "sim/host/foreign_drive.h"
 #include "sim/host/hub_controls.h"
-#include "sim/host/partition_table.h"
 #include "sim/host/registry.h"
 #include "sim/host/usb_tree.h"
 #include "sim/machine.h"
@@ -32,8 +32,6 @@ namespace {
 using sim::Bridge;
 using sim::BridgeState;
 using sim::Unit;
-
-constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 
 // Index into the device list; nullopt for the machine's own drives.
 using DeviceIndex = std::optional<std::size_t>;
@@ -271,14 +269,7 @@ class SimHost final : public Host {
         if (e->kind == Kind::kDisk || e->unit == Unit::kCd) {
             return whole;
         }
-        const auto layout = Layout(*e->device, e->unit);
-        if (!layout) {
-            return std::nullopt;
-        }
-        if (!layout->empty() && (*layout)[0].partitionType != 0) {
-            return (*layout)[0];
-        }
-        return whole;  // no partition table: the volume is the whole unit
+        return VolumePartition(Layout(*e->device, e->unit), whole);
     }
 
     std::optional<std::vector<PartitionInfo>> GetDriveLayout(HostHandle drive) override {
@@ -609,7 +600,7 @@ class SimHost final : public Host {
         if (!devices_[device]->ReadUnitSectors(unit, 0, sector)) {
             return std::nullopt;
         }
-        return sim::ParsePartitionTable(sector);
+        return ParsePartitionTable(sector);
     }
 
     // A hub name fault of any device (the names belong to the machine's hubs).

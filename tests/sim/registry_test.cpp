@@ -2,6 +2,8 @@
 // device keys under Enum and the disk list.
 #include "sim/host/registry.h"
 
+#include "host/registry_store.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -140,7 +142,7 @@ TEST(StorageIdText, AsWindowsFormsIdentifiers) {
     const std::pair<std::string, std::string> cases[] = {
         {"KVXSIM  ", "KVXSIM"}, {"A B,C", "A_B_C"}, {"x\x01y\x7F", "x_y_"}, {"   ", ""}, {"", ""}};
     for (const auto& [in, out] : cases) {
-        EXPECT_EQ(sim::StorageIdText(in), out) << in;
+        EXPECT_EQ(StorageIdText(in), out) << in;
     }
 }
 

@@ -1,6 +1,6 @@
-// The host of Linux without the emulator: real files, profile strings, clock and shared blocks,
-// and no device. Windows-form names are mapped to native paths: '\' counts as '/', and device
-// names ("\\.\X:", "\\.\PhysicalDrive0", "\\.\HCD0") are never found.
+// The POSIX services without the emulator: real files, profile strings, clock and shared blocks,
+// and no device (the Linux host adds those). Windows-form names are mapped to native paths: '\'
+// counts as '/', and device names ("\\.\X:", "\\.\PhysicalDrive0", "\\.\HCD0") are never found.
 //
 // Shared blocks are POSIX shared-memory objects "/kvx-<name>" of 4 bytes. Each holder keeps a
 // shared flock on its descriptor of the object, so a block exists exactly while some process
@@ -26,7 +26,8 @@
 
 #include "host/codepage.h"
 #include "host/host.h"
-#include "host/platform_host.h"
+#include "host/posix/full_io.h"
+#include "host/posix/posix_host.h"
 #include "host/profile_ini.h"
 #include "host/progress_sink.h"
 #include "host/text.h"
@@ -199,45 +200,15 @@ class PosixHost final : public Host {
 
     std::optional<std::size_t> ReadAt(HostHandle file, std::uint64_t offset,
                                       std::span<std::uint8_t> data) override {
-        if (!IsFile(file) || offset > static_cast<std::uint64_t>(LLONG_MAX)) {
+        if (!IsFile(file)) {
             return std::nullopt;
         }
-        std::size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::pread(static_cast<int>(file), data.data() + done,
-                                      data.size() - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                return std::nullopt;
-            }
-            if (n == 0) {
-                break;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return done;
+        return ReadFullAt(static_cast<int>(file), offset, data);
     }
 
     bool WriteAt(HostHandle file, std::uint64_t offset,
                  std::span<const std::uint8_t> data) override {
-        if (!IsFile(file) || offset > static_cast<std::uint64_t>(LLONG_MAX)) {
-            return false;
-        }
-        std::size_t done = 0;
-        while (done < data.size()) {
-            const ssize_t n = ::pwrite(static_cast<int>(file), data.data() + done,
-                                       data.size() - done, static_cast<off_t>(offset + done));
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+        return IsFile(file) && WriteFullAt(static_cast<int>(file), offset, data);
     }
 
     std::optional<std::uint64_t> FileSize(HostHandle file) override {
@@ -417,7 +388,7 @@ class PosixHost final : public Host {
 
 }  // namespace
 
-std::unique_ptr<Host> MakePlatformHost() {
+std::unique_ptr<Host> MakePosixHost() {
     return std::make_unique<PosixHost>();
 }
 

@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "host/host.h"
-#include "host/platform_host.h"
+#include "host/posix/posix_host.h"
 #include "host/text.h"
 
 namespace kvx {
@@ -50,7 +50,7 @@ class PosixHostTest : public ::testing::Test {
         }
         return path;
     }
-    std::unique_ptr<Host> host_ = MakePlatformHost();
+    std::unique_ptr<Host> host_ = MakePosixHost();
     fs::path dir_;
 };
 
@@ -237,7 +237,7 @@ template <typename Body>
 int InChild(Body body) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::unique_ptr<Host> host = MakePlatformHost();
+        std::unique_ptr<Host> host = MakePosixHost();
         ::_exit(body(*host));
     }
     int status = 0;
@@ -291,7 +291,7 @@ TEST_F(PosixHostTest, SharedBlockOfAKilledProcessIsGone) {
     ASSERT_EQ(::pipe(ready), 0);
     const pid_t pid = ::fork();
     if (pid == 0) {
-        std::unique_ptr<Host> host = MakePlatformHost();
+        std::unique_ptr<Host> host = MakePosixHost();
         const auto block = host->OpenOrCreateSharedBlock(name);
         if (block) {
             host->WriteSharedBlock(block->handle, 7);

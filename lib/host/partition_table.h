@@ -3,12 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
-#include "host/host.h"
+#include "host/host_types.h"
 
-namespace kvx::sim {
+namespace kvx {
 
 inline constexpr std::size_t kPartitionEntries = 4;
 
@@ -18,4 +19,9 @@ inline constexpr std::size_t kPartitionEntries = 4;
 // business, as it is on a real disk.
 std::vector<PartitionInfo> ParsePartitionTable(std::span<const std::uint8_t> sector);
 
-}  // namespace kvx::sim
+// What a volume's partition query reports: its first partition, or the whole unit (`whole`) when
+// the unit has no partition table; nullopt when the table could not be read.
+std::optional<PartitionInfo> VolumePartition(
+    const std::optional<std::vector<PartitionInfo>>& layout, const PartitionInfo& whole);
+
+}  // namespace kvx

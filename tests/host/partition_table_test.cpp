@@ -1,5 +1,5 @@
 // The partition table of a unit's first sector as the drive-layout query reports it.
-#include "sim/host/partition_table.h"
+#include "host/partition_table.h"
 
 #include <gtest/gtest.h>
 
@@ -46,8 +46,8 @@ TEST(PartitionTable, EntriesAsWritten) {
     // reaches past the end of any small unit, slot 4 empty.
     const auto sector =
         Mbr({{0x80, 0x0C, 63, 1000}, {0x80, 0x00, 5, 7}, {0x00, 0x1B, 2048, 0xFFFFFFFF}});
-    const auto table = sim::ParsePartitionTable(sector);
-    ASSERT_EQ(table.size(), sim::kPartitionEntries);
+    const auto table = ParsePartitionTable(sector);
+    ASSERT_EQ(table.size(), kPartitionEntries);
 
     EXPECT_EQ(table[0].partitionType, 0x0C);
     EXPECT_TRUE(table[0].bootIndicator);
@@ -82,8 +82,8 @@ TEST(PartitionTable, NoTableWithoutTheSignatureOrAWholeSector) {
     const std::vector<std::uint8_t> cases[] = {Mbr({fat32}, false), badSignature, shortSector, {}};
     for (const auto& sector : cases) {
         SCOPED_TRACE(sector.size());
-        const auto table = sim::ParsePartitionTable(sector);
-        ASSERT_EQ(table.size(), sim::kPartitionEntries);
+        const auto table = ParsePartitionTable(sector);
+        ASSERT_EQ(table.size(), kPartitionEntries);
         for (const auto& entry : table) {
             EXPECT_EQ(entry.partitionType, 0);
             EXPECT_EQ(entry.length, 0u);

@@ -1,8 +1,8 @@
-#include "sim/host/partition_table.h"
+#include "host/partition_table.h"
 
-#include "sim/bridge/bridge_state.h"
+#include "host/sectors.h"
 
-namespace kvx::sim {
+namespace kvx {
 namespace {
 
 constexpr std::size_t kTableOffset = 446;
@@ -49,4 +49,15 @@ std::vector<PartitionInfo> ParsePartitionTable(std::span<const std::uint8_t> sec
     return entries;
 }
 
-}  // namespace kvx::sim
+std::optional<PartitionInfo> VolumePartition(
+    const std::optional<std::vector<PartitionInfo>>& layout, const PartitionInfo& whole) {
+    if (!layout) {
+        return std::nullopt;
+    }
+    if (!layout->empty() && (*layout)[0].partitionType != 0) {
+        return (*layout)[0];
+    }
+    return whole;  // no partition table: the volume is the whole unit
+}
+
+}  // namespace kvx
