@@ -9,6 +9,7 @@ packages=(
     wine wine64 wine32:i386 fonts-wine xvfb xauth xdotool imagemagick x11-apps
     dosfstools mtools xorriso fdisk tmux
     libcli11-dev nlohmann-json3-dev jq
+    clang libclang-rt-14-dev
 )
 
 # wine32:i386 needs the i386 architecture beside the machine's own.

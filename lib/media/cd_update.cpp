@@ -26,7 +26,6 @@
 namespace kvx::media {
 namespace {
 
-constexpr char16_t kSection[] = u"QDAUpdateCDPart()";
 constexpr char16_t kWriteSection[] = u"onDoCDFSFormat()";
 constexpr char16_t kFailed[] = u"Failed";
 

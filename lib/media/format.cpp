@@ -25,7 +25,6 @@
 namespace kvx::media {
 namespace {
 
-constexpr char16_t kSection[] = u"QDAFormatHDD()";
 constexpr std::size_t kLabelChars = 50;
 constexpr std::uint8_t kStoreWithUnlock = 4;
 constexpr std::uint8_t kPublicLabelMode = 1;
