@@ -114,10 +114,11 @@ void Capacity(Session& s) {
     s.Call("QDAGetDeviceCapacity", &QDAGetDeviceCapacity);
     const QdaRequest& r = s.request();
     auto& f = s.report().fields();
-    f["medium_mb"] = r.mediumSizeMb;
-    f["cd_mb"] = r.cdSizeMb;
-    f["secure_mb"] = r.secureSizeMb;
-    f["second_mb"] = r.secondSizeMb;
+    // The record is packed: its fields are copied out, never bound by reference.
+    f["medium_mb"] = std::uint32_t{r.mediumSizeMb};
+    f["cd_mb"] = std::uint32_t{r.cdSizeMb};
+    f["secure_mb"] = std::uint32_t{r.secureSizeMb};
+    f["second_mb"] = std::uint32_t{r.secondSizeMb};
 }
 
 // Proves a password with QDASHA2Auth; a refused one ends the command with exit code 3 and the
@@ -327,8 +328,8 @@ void CdUpdate(Session& s, const CdUpdateOptions& o) {
     bar.Update(100);
     auto& f = s.report().fields();
     f["updated"] = true;
-    f["cd_mb"] = s.request().cdSizeMb;
-    f["spare_cd_mb"] = s.request().spareCdMb;
+    f["cd_mb"] = std::uint32_t{s.request().cdSizeMb};
+    f["spare_cd_mb"] = std::uint16_t{s.request().spareCdMb};
     if (keepBackup) {
         f["backup"] = ToUtf8(backup.u16string());
     } else {
