@@ -280,7 +280,14 @@ bool WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
 // to) is refused rather than replaced by the rename.
 bool Store(const std::filesystem::path& path, const Document& doc) {
     namespace fs = std::filesystem;
-    const std::string bytes = Encode(Serialise(doc), doc.encoding);
+    const std::u16string text = Serialise(doc);
+    std::string bytes = Encode(text, doc.encoding);
+    // Text its own encoding would not read back as written (characters outside the code page,
+    // or Windows-1252 bytes that now begin like a byte-order mark or now form UTF-8) is written
+    // as UTF-8 with a byte-order mark, which always reads back.
+    if (Decode(bytes, DetectEncoding(bytes)) != text) {
+        bytes = Encode(text, Encoding::kUtf8Bom);
+    }
     std::error_code ec;
     fs::path target = path;
     if (fs::is_symlink(path, ec)) {

@@ -260,6 +260,15 @@ TEST_F(ProfileFiles, WrittenValuesReadBack) {
     EXPECT_EQ(profile::Read(u"Main", u"Quoted", u"", file_, 256), u"  kept  ");
 }
 
+// A Windows-1252 file whose first line, once its leading blanks are dropped, begins with the
+// bytes of a UTF-16 byte-order mark: rewritten as it was, it would read back as UTF-16.
+TEST_F(ProfileFiles, ARewrittenFileReadsBackWhateverItsBytesBecame) {
+    std::ofstream(file_, std::ios::binary) << "\x0C\xFF\xFE[A]\r\nx=caf\xE9\r\n";
+    ASSERT_TRUE(profile::Write(u"A", u"y", u"value 1", file_));
+    EXPECT_EQ(profile::Read(u"A", u"y", u"", file_, 256), u"value 1");
+    EXPECT_EQ(profile::Read(u"", u"x", u"", file_, 256), u"caf\u00E9");
+}
+
 struct RejectCase {
     const char* name;
     std::u16string section;
