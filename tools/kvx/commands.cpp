@@ -7,6 +7,7 @@
 
 #include "discovery/inquiry.h"
 #include "frame/device_state.h"
+#include "host/sectors.h"
 #include "host/text.h"
 #include "security/hdd_info.h"
 #include "tools/kvx/failure.h"
@@ -26,8 +27,6 @@ constexpr std::uint8_t kNoChange = 0;
 constexpr int kResetWarnings = 3;
 // Sectors moved per export call by the sector commands.
 constexpr std::uint32_t kChunkSectors = 128;
-constexpr std::uint64_t kSectorBytes = 512;
-constexpr std::uint64_t kBytesPerMb = 1024 * 1024;
 // The chip code buffer the applications pass to QDAGetChipNum (520 bytes).
 constexpr std::size_t kChipTextUnits = 260;
 
@@ -376,16 +375,16 @@ void Sectors(Session& s, const SectorOptions& o, const char* name, QdaDataFn fn)
         if (!in.good() && !in.eof()) {
             throw Failure(kExitUsage, "cannot read " + o.file);
         }
-        if (data.empty() || data.size() % kSectorBytes != 0) {
+        if (data.empty() || data.size() % kSectorSize != 0) {
             throw Failure(kExitUsage, o.file + " does not hold whole 512-byte sectors");
         }
-        count = data.size() / kSectorBytes;
+        count = data.size() / kSectorSize;
     } else if (count == 0) {
         throw Failure(kExitUsage, "COUNT is at least 1");
     }
     s.Select();
     if (!write) {
-        data.resize(count * kSectorBytes);
+        data.resize(count * kSectorSize);
     }
     QdaRequest& r = s.request();
     for (std::uint64_t done = 0; done < count;) {
@@ -394,7 +393,7 @@ void Sectors(Session& s, const SectorOptions& o, const char* name, QdaDataFn fn)
         r.startSector = static_cast<std::uint32_t>(o.start + done);
         r.sectorCount = static_cast<std::uint16_t>(piece);
         r.writeFlag = write ? 1 : 0;
-        s.Call(name, fn, data.data() + done * kSectorBytes);
+        s.Call(name, fn, data.data() + done * kSectorSize);
         done += piece;
     }
     if (!write) {

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/sectors.h"
+
 namespace kvx::cli {
 namespace {
 
 constexpr int kBarCells = 30;
-constexpr double kBytesPerMb = 1024.0 * 1024.0;
 constexpr int kFullPercent = 100;
 
 }  // namespace
@@ -20,7 +21,8 @@ std::string RateText(int percent, double seconds, std::uint64_t totalBytes) {
     char text[64];
     if (totalBytes != 0) {
         std::snprintf(text, sizeof text, "%.1f MB/s",
-                      perSecond * static_cast<double>(totalBytes) / kFullPercent / kBytesPerMb);
+                      perSecond * static_cast<double>(totalBytes) / kFullPercent /
+                          static_cast<double>(kBytesPerMb));
     } else {
         std::snprintf(text, sizeof text, "%.1f %%/s", perSecond);
     }
